@@ -1,0 +1,53 @@
+// The procedure behind START and the pieces its bus sequences share.
+#pragma once
+
+namespace orvex {
+
+int start_update(int panel, int control, int event, void* callbackData, int eventData1,
+                 int eventData2);
+
+// Operator messages and progress texts in the Messages field.
+void show_message(const char* text);          // writes UPDATE_ERR
+void show_progress_text(const char* text);    // writes UPDATE_ERR and repaints
+// Writes `text` into UPDATE_ERR, sets failure and repaints.
+void fail_with(const char* text);
+
+// Identification display: the first one fills the model, serial number and the
+// revision before the update (and Oldrev); the second the revision after it
+// (and Newrev).
+void show_first_identification();
+void show_second_identification();
+
+// A refused password: shows the wrong-password message and arms its timer.
+void show_password_refused();
+
+// Writes the default password back into the password field.
+void restore_password_field();
+
+// Opens `filename` for reading; on failure shows the file-error panel and
+// returns false.
+bool open_hex_file();
+// f_lg = size of the open HEX file; leaves it at its start.
+void measure_hex_file();
+// Reads the next piece (one line, or at most 63 bytes of a longer one) into
+// wrtBuf; sets ret and lg. Returns false at the end of the file.
+bool read_piece();
+// k = percentage of the file before this piece; shows it, adds lg to ii,
+// repaints and processes events.
+void progress_step();
+void close_hex_file();
+
+// "OK TEST" when the revision changed.
+void show_result();
+
+// True when the piece in wrtBuf starts with ':' (a HEX record), or 'T'/'t'.
+bool piece_is_record();
+bool piece_is_code_test();
+
+// Clears a buffer to zero bytes.
+template <typename T, unsigned long N>
+void clear(T (&buffer)[N]) {
+    for (auto& c : buffer) c = T{};
+}
+
+}  // namespace orvex
