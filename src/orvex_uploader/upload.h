@@ -1,7 +1,37 @@
 // The procedure behind START and the pieces its bus sequences share.
 #pragma once
 
+#include <cstddef>
+
 namespace orvex {
+
+// Bus texts of UPDATE_BUS_SELECTION; the procedure picks the sequence by them.
+inline constexpr const char* kBusSerial = "RS-232";
+inline constexpr const char* kBusGpib = "IEEE-488";
+inline constexpr const char* kBusLan = "LAN";
+
+// The password field is written back to this after every start.
+inline constexpr const char* kDefaultPassword = "MORVANTE";
+
+// Texts of the Messages field that every bus shows.
+inline constexpr const char* kMsgWrongModel = "Wrong Model/Revision";
+inline constexpr const char* kMsgUnknownUnit = "Unknown Unit";
+inline constexpr const char* kMsgSettingUp = "Setting Up - Please Wait";
+inline constexpr const char* kMsgErasing = "Erasing";
+inline constexpr const char* kMsgEraseFailed = "Erase Failed";
+inline constexpr const char* kMsgProgramming = "Programming";
+inline constexpr const char* kMsgLoopDone = "...";
+inline constexpr const char* kOkTest = "OK TEST";
+inline constexpr const char* kMakerName = "ORVEX";
+
+// Commands every bus sends; each ends in a line feed.
+inline constexpr const char* kCmdReset = "*RST\n";
+inline constexpr const char* kCmdIdentify = "*IDN?\n";
+inline constexpr const char* kFmtUnlock = "%s<:SYST:PASS:CEN %s\n";
+inline constexpr const char* kCmdPasswordState = ":syst:pass:stat?\n";
+inline constexpr const char* kCmdProgramMode = "DIAG:PRG\n";
+inline constexpr const char* kCmdErase = "ERASE\n";
+inline constexpr const char* kCmdExit = "EXIT\n";
 
 int start_update(int panel, int control, int event, void* callbackData, int eventData1,
                  int eventData2);
@@ -32,8 +62,11 @@ void measure_hex_file();
 // Reads the next piece (one line, or at most 63 bytes of a longer one) into
 // wrtBuf; sets ret and lg. Returns false at the end of the file.
 bool read_piece();
-// k = percentage of the file before this piece; shows it, adds lg to ii,
-// repaints and processes events.
+// k = percentage of the file sent before the piece just read.
+void compute_progress();
+// Shows k, adds lg to ii, repaints and processes events.
+void show_progress();
+// Both of the above: the step that follows every piece and the end of the file.
 void progress_step();
 void close_hex_file();
 
@@ -45,7 +78,7 @@ bool piece_is_record();
 bool piece_is_code_test();
 
 // Clears a buffer to zero bytes.
-template <typename T, unsigned long N>
+template <typename T, std::size_t N>
 void clear(T (&buffer)[N]) {
     for (auto& c : buffer) c = T{};
 }

@@ -1,0 +1,135 @@
+// Start-up, the panels and the operator's commands: the bus menu, the file
+// selection, the file-error panel and EXIT.
+#include "ui.h"
+
+#include <cstdio>
+
+#include "runtime.h"
+#include "sequences.h"
+#include "state.h"
+#include "upload.h"
+#include "upload_ids.h"
+#include "waits.h"
+
+namespace orvex {
+
+using namespace runtime;
+
+namespace {
+
+constexpr const char* kPanelFile = "upload.panel";
+constexpr int kFileSelectTitleSize = 80;
+
+// Which bus-specific controls each bus shows, in the order they are set.
+struct Visibility {
+    int control;
+    int visible;
+};
+constexpr Visibility kSerialArrangement[] = {
+    {ids::UPDATE_BUS_SELECTION_2, 0}, {ids::UPDATE_GPIBBOARDS, 0}, {ids::UPDATE_COMPORTS, 1},
+    {ids::UPDATE_TEXTMSG_BAUD, 1},    {ids::UPDATE_IPADDR, 0},
+};
+constexpr Visibility kGpibArrangement[] = {
+    {ids::UPDATE_BUS_SELECTION_2, 1}, {ids::UPDATE_GPIBBOARDS, 1}, {ids::UPDATE_COMPORTS, 0},
+    {ids::UPDATE_TEXTMSG_BAUD, 0},    {ids::UPDATE_IPADDR, 0},
+};
+constexpr Visibility kLanArrangement[] = {
+    {ids::UPDATE_BUS_SELECTION_2, 0}, {ids::UPDATE_COMPORTS, 0}, {ids::UPDATE_TEXTMSG_BAUD, 0},
+    {ids::UPDATE_IPADDR, 1},          {ids::UPDATE_GPIBBOARDS, 0},
+};
+
+template <std::size_t N>
+void arrange_bus(const char* bus_text, const Visibility (&arrangement)[N]) {
+    SetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION, bus_text);
+    for (const Visibility& v : arrangement)
+        SetCtrlAttribute(update_handle, v.control, ATTR_VISIBLE, v.visible);
+}
+
+constexpr ControlCallbackEntry kControlCallbacks[] = {
+    {"start_update", start_update}, {"get_filename", get_filename}, {"OK_File", OK_File},
+    {"LanTimer", LanTimer},         {"ComTimer", ComTimer},         {"Generic_Timer", Generic_Timer},
+    {"TX_TIMER", TX_TIMER},
+};
+constexpr MenuCallbackEntry kMenuCallbacks[] = {
+    {"BUS_232", BUS_232},
+    {"BUS_488", BUS_488},
+    {"BUS_LAN", BUS_LAN},
+    {"Exit_Program", Exit_Program},
+};
+
+}  // namespace
+
+std::span<const ControlCallbackEntry> control_callbacks() { return kControlCallbacks; }
+std::span<const MenuCallbackEntry> menu_callbacks() { return kMenuCallbacks; }
+
+int start_up() {
+    update_handle = LoadPanel(0, kPanelFile, ids::UPDATE);
+    if (update_handle < 0) return update_handle;
+    file_handle = LoadPanel(0, kPanelFile, ids::FILEPNL);
+    if (file_handle < 0) return file_handle;
+
+    arrange_bus(kBusGpib, kGpibArrangement);
+    for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION,
+                        ids::UPDATE_CURRENTREV})
+        SetCtrlAttribute(update_handle, control, ATTR_NO_EDIT_TEXT, 1);
+    SetCtrlAttribute(update_handle, ids::UPDATE_PASSMSG, ATTR_VISIBLE, 0);
+    SetCtrlAttribute(update_handle, ids::UPDATE_TIMER, ATTR_ENABLED, 0);
+    SetCtrlVal(update_handle, ids::UPDATE_TX, 0);
+    SetActiveCtrl(update_handle, ids::UPDATE_PASSWORD);
+    return 0;
+}
+
+int main(int /*argc*/, char* /*argv*/[]) {
+    DisableBreakOnLibraryErrors();
+    if (const int status = start_up(); status < 0) {
+        // Without its panel the program has nothing to show: say so and stop.
+        char message[128] = {};
+        Fmt(message, "%s<The panel file %s could not be loaded (error %d).", kPanelFile, status);
+        std::fprintf(stderr, "orvex-uploader: %s\n", message);
+        MessagePopup("Orvex Firmware Upgrade", message);
+        return 1;
+    }
+    DisplayPanel(update_handle);
+    RunUserInterface();
+    HidePanel(update_handle);
+    return 0;
+}
+
+void BUS_232(int, int, void*, int) {
+    if (programming != 0) return;
+    arrange_bus(kBusSerial, kSerialArrangement);
+}
+
+void BUS_488(int, int, void*, int) {
+    if (programming != 0) return;
+    arrange_bus(kBusGpib, kGpibArrangement);
+}
+
+void BUS_LAN(int, int, void*, int) {
+    if (programming != 0) return;
+    arrange_bus(kBusLan, kLanArrangement);
+}
+
+void Exit_Program(int, int, void*, int) {
+    // During an upload the event loop ends only once START's callback has returned.
+    QuitUserInterface(0);
+}
+
+int get_filename(int panel, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    char title[kFileSelectTitleSize] = {};
+    GetPanelAttribute(panel, ATTR_TITLE, title);
+    const int result =
+        FileSelectPopup("", "*.HEX", "*.HEX", title, VAL_SELECT_BUTTON, 0, 0, 1, 0, filename);
+    if (result > 0 && panel == update_handle)
+        SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, filename);
+    return result;
+}
+
+int OK_File(int, int, int event, void*, int, int) {
+    if (event != EVENT_COMMIT) return 0;
+    HidePanel(file_handle);
+    return -1;
+}
+
+}  // namespace orvex

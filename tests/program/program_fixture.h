@@ -1,0 +1,57 @@
+// Loads the program's panels as start-up does, for tests that drive them.
+#pragma once
+
+#include <QtTest>
+
+#include "runtime.h"
+#include "runtime_testing.h"
+#include "state.h"
+#include "ui.h"
+#include "upload_ids.h"
+
+class ProgramPanels {
+public:
+    ProgramPanels() {
+        runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
+        status_ = orvex::start_up();
+        runtime::DisplayPanel(orvex::update_handle);
+    }
+    ~ProgramPanels() {
+        runtime::DiscardPanel(orvex::file_handle);
+        runtime::DiscardPanel(orvex::update_handle);
+        orvex::programming = 0;
+    }
+    ProgramPanels(const ProgramPanels&) = delete;
+    ProgramPanels& operator=(const ProgramPanels&) = delete;
+
+    int status() const { return status_; }
+
+private:
+    int status_ = 0;
+};
+
+inline QString text_of(int control) {
+    char text[512] = {};
+    runtime::GetCtrlVal(orvex::update_handle, control, text);
+    return QString::fromLatin1(text);
+}
+
+inline int value_of(int control) {
+    int value = -1;
+    runtime::GetCtrlVal(orvex::update_handle, control, &value);
+    return value;
+}
+
+inline int attribute_of(int control, int attribute) {
+    int value = -1;
+    runtime::GetCtrlAttribute(orvex::update_handle, control, attribute, &value);
+    return value;
+}
+
+inline bool visible(int control) { return attribute_of(control, runtime::ATTR_VISIBLE) == 1; }
+inline bool dimmed(int control) { return attribute_of(control, runtime::ATTR_DIMMED) == 1; }
+
+// Presses START as the operator would.
+inline void press_start() {
+    QTest::mouseClick(runtime::ControlWidget(orvex::update_handle, ids::UPDATE_START), Qt::LeftButton);
+}

@@ -1,0 +1,155 @@
+// The operator's commands: choosing the bus, picking the HEX file, the
+// file-error panel and EXIT, idle and while an upload runs.
+#include <QtTest>
+
+#include <QApplication>
+#include <QFileDialog>
+#include <QTcpServer>
+#include <QTemporaryDir>
+
+#include "program_fixture.h"
+#include "upload.h"
+
+using namespace orvex;
+
+namespace {
+
+struct Arrangement {
+    const char* bus_text;
+    bool address, boards, ports, baud, ip;
+};
+
+void verify_arrangement(const Arrangement& a) {
+    QCOMPARE(text_of(ids::UPDATE_BUS_SELECTION), QString::fromLatin1(a.bus_text));
+    QCOMPARE(visible(ids::UPDATE_BUS_SELECTION_2), a.address);
+    QCOMPARE(visible(ids::UPDATE_GPIBBOARDS), a.boards);
+    QCOMPARE(visible(ids::UPDATE_COMPORTS), a.ports);
+    QCOMPARE(visible(ids::UPDATE_TEXTMSG_BAUD), a.baud);
+    QCOMPARE(visible(ids::UPDATE_IPADDR), a.ip);
+}
+
+constexpr Arrangement kSerial{"RS-232", false, false, true, true, false};
+constexpr Arrangement kGpib{"IEEE-488", true, true, false, false, false};
+constexpr Arrangement kLan{"LAN", false, false, false, false, true};
+
+// Answers the next modal file dialog: picks `path`, or cancels when empty.
+void answer_file_dialog(const QString& path) {
+    QTimer::singleShot(0, [path] {
+        auto* dialog = qobject_cast<QFileDialog*>(QApplication::activeModalWidget());
+        if (dialog == nullptr) {
+            answer_file_dialog(path);  // not open yet
+            return;
+        }
+        if (path.isEmpty()) {
+            dialog->reject();
+        } else {
+            dialog->selectFile(path);
+            dialog->accept();
+        }
+    });
+}
+
+}  // namespace
+
+class CommandsTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void busArrangements() {
+        ProgramPanels panels;
+        verify_arrangement(kGpib);
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_SERIAL));
+        verify_arrangement(kSerial);
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN));
+        verify_arrangement(kLan);
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN));
+        verify_arrangement(kLan);
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_GPIB));
+        verify_arrangement(kGpib);
+        // Ring values are not touched by a bus change.
+        QCOMPARE(value_of(ids::UPDATE_BUS_SELECTION_2), 6);
+    }
+
+    void busChangeRefusedDuringUpload() {
+        ProgramPanels panels;
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_SERIAL));
+        programming = 1;
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN));
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_GPIB));
+        verify_arrangement(kSerial);
+        programming = 0;
+    }
+
+    void fileSelection() {
+        ProgramPanels panels;
+        QTemporaryDir dir;
+        const QString chosen = dir.filePath(QStringLiteral("firmware.hex"));
+        QFile file(chosen);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.close();
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, "previous.hex");
+
+        answer_file_dialog(QString());
+        QCOMPARE(get_filename(update_handle, ids::UPDATE_FILENAMEBUTTON, runtime::EVENT_COMMIT,
+                              nullptr, 0, 0),
+                 runtime::VAL_NO_FILE_SELECTED);
+        QCOMPARE(text_of(ids::UPDATE_FILE_NAME), QStringLiteral("previous.hex"));
+
+        answer_file_dialog(chosen);
+        QWidget* button = runtime::ControlWidget(update_handle, ids::UPDATE_FILENAMEBUTTON);
+        QTest::mouseClick(button, Qt::LeftButton);
+        QCOMPARE(text_of(ids::UPDATE_FILE_NAME), QFileInfo(chosen).absoluteFilePath());
+
+        // Events other than a commit open nothing.
+        QCOMPARE(get_filename(update_handle, ids::UPDATE_FILENAMEBUTTON, 2, nullptr, 0, 0), 0);
+    }
+
+    void okHidesOnlyTheFilePanel() {
+        ProgramPanels panels;
+        runtime::DisplayPanel(file_handle);
+        QVERIFY(runtime::PanelWindow(file_handle)->isVisible());
+        QTest::mouseClick(runtime::ControlWidget(file_handle, ids::FILEPNL_OK_file), Qt::LeftButton);
+        QVERIFY(!runtime::PanelWindow(file_handle)->isVisible());
+        QVERIFY(runtime::PanelWindow(update_handle)->isVisible());
+        QCOMPARE(OK_File(file_handle, ids::FILEPNL_OK_file, runtime::EVENT_COMMIT, nullptr, 0, 0), -1);
+        QCOMPARE(OK_File(file_handle, ids::FILEPNL_OK_file, 2, nullptr, 0, 0), 0);
+    }
+
+    void exitWhileIdle() {
+        runtime::SetCallbackTable(control_callbacks(), menu_callbacks());
+        QTimer::singleShot(0, [] { runtime::TriggerMenu(update_handle, ids::MENUBAR_EXIT); });
+        QCOMPARE(orvex::main(0, nullptr), 0);
+        QVERIFY(!runtime::PanelWindow(update_handle)->isVisible());
+        runtime::DiscardPanel(file_handle);
+        runtime::DiscardPanel(update_handle);
+    }
+
+    void exitDuringUploadWaitsForTheRun() {
+        // A unit that accepts the connection but never answers the lock request:
+        // the run waits out the LAN timer, and EXIT comes during that wait.
+        QTcpServer silent_unit;
+        QVERIFY(silent_unit.listen(QHostAddress(QStringLiteral("127.0.0.41")), 5025));
+        runtime::SetTimeScale(0.25);
+        runtime::SetCallbackTable(control_callbacks(), menu_callbacks());
+        bool exit_chosen_during_run = false;
+        QTimer::singleShot(0, [&] {
+            runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN);
+            runtime::SetCtrlVal(update_handle, ids::UPDATE_IPADDR, "127.000.000.041");
+            QTimer::singleShot(100, [&] {
+                exit_chosen_during_run = programming == 1;
+                runtime::TriggerMenu(update_handle, ids::MENUBAR_EXIT);
+            });
+            press_start();
+        });
+        QCOMPARE(orvex::main(0, nullptr), 0);
+        QVERIFY(exit_chosen_during_run);
+        QCOMPARE(text_of(ids::UPDATE_ERR), QStringLiteral("Unable to Get a LOCK"));
+        QCOMPARE(programming, 0);
+        runtime::SetTimeScale(1.0);
+        runtime::DiscardPanel(file_handle);
+        runtime::DiscardPanel(update_handle);
+    }
+};
+
+QTEST_MAIN(CommandsTest)
+#include "test_commands.moc"

@@ -1,0 +1,203 @@
+// Start-up state and the procedure frame behind START: what the operator sees
+// before and after a run, the reading of the HEX file in pieces, the progress
+// figure and the rule that decides "OK TEST".
+#include <QtTest>
+
+#include <QTemporaryDir>
+#include <cstring>
+
+#include "program_fixture.h"
+#include "upload.h"
+
+using namespace orvex;
+
+namespace {
+
+QString write_file(const QTemporaryDir& dir, const char* name, const QByteArray& content) {
+    const QString path = dir.filePath(QString::fromLatin1(name));
+    QFile file(path);
+    if (file.open(QIODevice::WriteOnly)) file.write(content);
+    return path;
+}
+
+void use_file(const QString& path) {
+    std::strncpy(filename, path.toLocal8Bit().constData(), sizeof filename - 1);
+}
+
+// Reads every piece of `path` and returns them, running the progress step
+// after each as the sequences do.
+QList<QByteArray> stream(const QString& path, QList<int>* percents) {
+    use_file(path);
+    QList<QByteArray> pieces;
+    if (!open_hex_file()) return pieces;
+    measure_hex_file();
+    ii = 0;
+    for (;;) {
+        const bool have_piece = read_piece();
+        if (have_piece) pieces << QByteArray(wrtBuf, lg);
+        progress_step();
+        if (percents) *percents << k;
+        if (!have_piece) break;
+    }
+    close_hex_file();
+    return pieces;
+}
+
+}  // namespace
+
+class ProcedureTest : public QObject {
+    Q_OBJECT
+
+private slots:
+    void initialState() {
+        ProgramPanels panels;
+        QCOMPARE(panels.status(), 0);
+        QCOMPARE(text_of(ids::UPDATE_BUS_SELECTION), QStringLiteral("IEEE-488"));
+        QCOMPARE(value_of(ids::UPDATE_GPIBBOARDS), 0);
+        QCOMPARE(value_of(ids::UPDATE_BUS_SELECTION_2), 6);
+        QVERIFY(visible(ids::UPDATE_GPIBBOARDS));
+        QVERIFY(visible(ids::UPDATE_BUS_SELECTION_2));
+        QVERIFY(!visible(ids::UPDATE_COMPORTS));
+        QVERIFY(!visible(ids::UPDATE_TEXTMSG_BAUD));
+        QVERIFY(!visible(ids::UPDATE_IPADDR));
+        QVERIFY(!visible(ids::UPDATE_PASSMSG));
+        QCOMPARE(value_of(ids::UPDATE_TX), 0);
+        QCOMPARE(attribute_of(ids::UPDATE_TIMER, runtime::ATTR_ENABLED), 0);
+        QCOMPARE(runtime::GetActiveCtrl(update_handle), ids::UPDATE_PASSWORD);
+        QCOMPARE(text_of(ids::UPDATE_PASSWORD), QStringLiteral("MORVANTE"));
+        // The IP address default is four zero-padded groups.
+        QCOMPARE(text_of(ids::UPDATE_IPADDR).size(), 15);
+
+        // Results cannot be typed over by the operator.
+        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL,
+                            ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV}) {
+            QWidget* field = runtime::ControlWidget(update_handle, control);
+            QVERIFY(field);
+            field->setFocus();
+            QTest::keyClicks(field, "typed");
+            QCOMPARE(text_of(control), QString());
+        }
+    }
+
+    void nonCommitEventOnlyCloses() {
+        ProgramPanels panels;
+        std::strcpy(Oldrev, "V1.00");
+        std::strcpy(Newrev, "V2.00");
+        programming = 1;
+        runtime::SetCtrlAttribute(update_handle, ids::UPDATE_START, runtime::ATTR_DIMMED, 1);
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_ERR, "kept");
+        QCOMPARE(start_update(update_handle, ids::UPDATE_START, 2, nullptr, 0, 0), 0);
+        QCOMPARE(Oldrev, "");
+        QCOMPARE(Newrev, "");
+        QCOMPARE(programming, 0);
+        QVERIFY(!dimmed(ids::UPDATE_START));
+        QCOMPARE(runtime::GetActiveCtrl(update_handle), ids::UPDATE_PASSWORD);
+        QCOMPARE(text_of(ids::UPDATE_ERR), QStringLiteral("kept"));
+    }
+
+    void unknownBusOnlyClearsResults() {
+        ProgramPanels panels;
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION, "RS 232");
+        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL,
+                            ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV})
+            runtime::SetCtrlVal(update_handle, control, "old");
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, 55);
+        QWidget* password = runtime::ControlWidget(update_handle, ids::UPDATE_PASSWORD);
+        password->setFocus();
+        QTest::keyClick(password, Qt::Key_A, Qt::ControlModifier);
+        QTest::keyClicks(password, "SECRET");
+        QCOMPARE(text_of(ids::UPDATE_PASSWORD), QStringLiteral("SECRET"));
+
+        press_start();
+        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL,
+                            ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV})
+            QCOMPARE(text_of(control), QString());
+        QCOMPARE(value_of(ids::UPDATE_NUMERICSLIDE), 0);
+        // What the operator typed is not left on show.
+        QCOMPARE(text_of(ids::UPDATE_PASSWORD), QStringLiteral("MORVANTE"));
+        QCOMPARE(programming, 0);
+        for (int control : {ids::UPDATE_START, ids::UPDATE_FILENAMEBUTTON, ids::UPDATE_PASSWORD,
+                            ids::UPDATE_BUS_SELECTION_2, ids::UPDATE_IPADDR, ids::UPDATE_COMPORTS})
+            QVERIFY(!dimmed(control));
+        QCOMPARE(attribute_of(ids::UPDATE_FILE_NAME, runtime::ATTR_NO_EDIT_TEXT), 0);
+    }
+
+    void fileThatCannotBeOpenedShowsTheFilePanel() {
+        ProgramPanels panels;
+        use_file(QStringLiteral("/nonexistent/firmware.hex"));
+        QVERIFY(!open_hex_file());
+        QVERIFY(runtime::PanelWindow(file_handle)->isVisible());
+        QCOMPARE(failure, 0);
+        QCOMPARE(text_of(ids::UPDATE_ERR), QString());
+    }
+
+    void piecesOfLongLinesAndMissingLineEnd() {
+        ProgramPanels panels;
+        QTemporaryDir dir;
+        const QByteArray long_line = ":" + QByteArray(140, 'A') + "\r\n";
+        const QString path = write_file(dir, "long.hex", long_line + "T1\n:00000001FF");
+        QList<int> percents;
+        const auto pieces = stream(path, &percents);
+        QCOMPARE(pieces.size(), 5);
+        QCOMPARE(pieces[0], long_line.left(63));
+        QCOMPARE(pieces[1], long_line.mid(63, 63));
+        QCOMPARE(pieces[2], long_line.mid(126));  // the rest of the line with its CR LF
+        QCOMPARE(pieces[3], QByteArray("T1\n"));
+        QCOMPARE(pieces[4], QByteArray(":00000001FF"));
+        QCOMPARE(percents.last(), 100);
+        QCOMPARE(value_of(ids::UPDATE_NUMERICSLIDE), 100);
+        // The figure never runs backwards and starts from the bytes before each piece.
+        QCOMPARE(percents.first(), 0);
+        for (int i = 1; i < percents.size(); ++i) QVERIFY(percents[i] >= percents[i - 1]);
+    }
+
+    void progressOfEmptyAndLargeFiles() {
+        ProgramPanels panels;
+        QTemporaryDir dir;
+        QList<int> percents;
+        QVERIFY(stream(write_file(dir, "empty.hex", QByteArray()), &percents).isEmpty());
+        QCOMPARE(percents, QList<int>{100});
+
+        // Sizes beyond 21 MB would overflow 32-bit percentages.
+        f_lg = 3'000'000'000LL;
+        ii = 2'999'999'999LL;
+        lg = 0;
+        compute_progress();
+        QCOMPARE(k, 99);
+    }
+
+    void okTestRule_data() {
+        QTest::addColumn<QString>("before");
+        QTest::addColumn<QString>("after");
+        QTest::addColumn<QString>("shown");
+        QTest::newRow("changed") << "V8.10" << "V8.20" << "OK TEST";
+        QTest::newRow("downgrade also changed") << "V8.20" << "V8.10" << "OK TEST";
+        QTest::newRow("unchanged") << "V8.10" << "V8.10" << "";
+        QTest::newRow("same number, other text") << "V8.10" << "X8.1" << "";
+        QTest::newRow("second reads as 0") << "V8.10" << "Vabc" << "";
+        QTest::newRow("second empty") << "V8.10" << "" << "";
+    }
+    void okTestRule() {
+        QFETCH(QString, before);
+        QFETCH(QString, after);
+        QFETCH(QString, shown);
+        ProgramPanels panels;
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_ERR, "");
+        std::strncpy(Oldrev, before.toLatin1().constData(), sizeof Oldrev - 1);
+        std::strncpy(Newrev, after.toLatin1().constData(), sizeof Newrev - 1);
+        show_result();
+        QCOMPARE(text_of(ids::UPDATE_ERR), shown);
+    }
+
+    void pathLongerThanTheBufferIsRefused() {
+        ProgramPanels panels;
+        // The field itself takes no more than the path buffer can hold.
+        const QString long_path(400, QLatin1Char('x'));
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, long_path.toLatin1().constData());
+        runtime::GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, filename);
+        QVERIFY(std::strlen(filename) <= kPathSize - 1);
+    }
+};
+
+QTEST_MAIN(ProcedureTest)
+#include "test_procedure.moc"
