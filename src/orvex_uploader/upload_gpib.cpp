@@ -25,10 +25,7 @@ constexpr double kExitPause_s = 10.0;        // the unit restarts with its new f
 constexpr const char* kMsgNotResponding = "Unit Not Responding";
 constexpr const char* kFmtPasswordState = "%s<:syst:pass:stat?\n";
 
-gpib::Addr4882_t unit_address() {
-    // Primary address in the low byte, no secondary address.
-    return static_cast<gpib::Addr4882_t>(gpib_addr & 0xFF);
-}
+gpib::Addr4882_t unit_address() { return gpib::MakeAddr(gpib_addr, gpib::NO_SAD); }
 
 bool driver_failed() { return (gpib::ibsta & gpib::ERR) != 0; }
 

@@ -1,0 +1,60 @@
+#include "settings.h"
+
+#include <sys/un.h>
+
+#include <charconv>
+#include <cmath>
+#include <cstdlib>
+#include <cstring>
+#include <limits>
+
+#include "driver_constants.h"
+
+namespace standin {
+namespace {
+
+constexpr const char* kSocketSetting = "ORVEX_GPIB_SIM";
+constexpr const char* kTimeScaleSetting = "ORVEX_GPIB_TIME_SCALE";
+constexpr std::string_view kBoardPlaceholder = "%d";
+constexpr double kDefaultTimeScale = 1.0;
+
+// Read without the C locale: a host program may have switched it to one
+// with a decimal comma.
+double TimeScale() {
+    const char* text = std::getenv(kTimeScaleSetting);
+    if (text == nullptr) return kDefaultTimeScale;
+    double scale = 0.0;
+    const char* last = text + std::strlen(text);
+    const auto [end, error] = std::from_chars(text, last, scale);
+    if (error != std::errc{} || end != last || !(scale > 0.0) || !std::isfinite(scale)) {
+        return kDefaultTimeScale;
+    }
+    return scale;
+}
+
+}  // namespace
+
+std::optional<std::string> SocketPathForBoard(int board) {
+    const char* setting = std::getenv(kSocketSetting);
+    if (setting == nullptr || setting[0] == '\0') return std::nullopt;
+    std::string path = setting;
+    const std::string number = std::to_string(board);
+    for (auto at = path.find(kBoardPlaceholder); at != std::string::npos;
+         at = path.find(kBoardPlaceholder, at + number.size())) {
+        path.replace(at, kBoardPlaceholder.size(), number);
+    }
+    if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::nullopt;
+    return path;
+}
+
+std::uint32_t ScaledTimeout_ms(int timeoutCode) {
+    if (!IsTimeoutCode(timeoutCode) || timeoutCode == kTimeoutNone) return 0;
+    const double scaled_ms =
+        static_cast<double>(kTimeoutMicroseconds[static_cast<std::size_t>(timeoutCode)]) *
+        TimeScale() / 1000.0;
+    constexpr double kLongest_ms = std::numeric_limits<std::uint32_t>::max();
+    if (scaled_ms >= kLongest_ms) return std::numeric_limits<std::uint32_t>::max();
+    return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(scaled_ms)));
+}
+
+}  // namespace standin
