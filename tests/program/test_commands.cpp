@@ -44,7 +44,7 @@ void answer_file_dialog(const QString& path) {
             dialog->reject();
         } else {
             dialog->selectFile(path);
-            dialog->accept();
+            QMetaObject::invokeMethod(dialog, "accept");
         }
     });
 }

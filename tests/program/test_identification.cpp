@@ -82,7 +82,6 @@ private slots:
         QCOMPARE(CalDate, "12-34");
         QCOMPARE(SerialNo, "01/01/2010");
         QCOMPARE(Rev, "A123");
-        QCOMPARE(ok_to_use, 0);
         parse(",ORVEX");
         QCOMPARE(Make, "");
         QCOMPARE(Unit, "ORVEX");
