@@ -1,0 +1,195 @@
+// TCP client connections on QTcpSocket, one socket per handle. The blocking
+// calls wait on their own socket only; the program's callback runs only when
+// the application processes events.
+#include <QCoreApplication>
+#include <QHostAddress>
+#include <QTcpSocket>
+
+#include <climits>
+#include <cmath>
+#include <map>
+#include <memory>
+
+#include "deadline.h"
+#include "runtime.h"
+#include "tcp_address.h"
+
+namespace runtime {
+namespace {
+
+// Used when a caller gives 0 for a connect or write time-out: such a call
+// should wait, but never for ever.
+constexpr unsigned kDefaultTcpTimeout_ms = 5000;
+constexpr int kLowestPort = 1;
+constexpr int kHighestPort = 65535;
+
+struct Connection {
+    std::unique_ptr<QTcpSocket> socket;
+    TCPCallbackPtr callback = nullptr;
+    void* callback_data = nullptr;
+};
+
+std::map<unsigned, Connection> g_connections;
+unsigned g_last_handle = 0;  // handles count up and are never given out twice
+bool g_cleanup_registered = false;
+
+double ScaledSeconds(unsigned timeout_ms) { return double(timeout_ms) / 1000.0 * TimeScale(); }
+
+QTcpSocket* SocketOf(unsigned handle) {
+    const auto found = g_connections.find(handle);
+    return found == g_connections.end() ? nullptr : found->second.socket.get();
+}
+
+void DropAllConnections() {
+    for (auto& [handle, connection] : g_connections) {
+        connection.socket->disconnect();
+        connection.socket->abort();
+    }
+    g_connections.clear();
+    g_cleanup_registered = false;
+}
+
+void PostDataReady(unsigned handle);
+
+// Every socket signal reaches the program through a queued call that carries
+// only the handle. So a callback never runs inside a blocking call (Qt emits
+// readyRead from its waits too), no socket code is on the stack while it runs,
+// and a callback may close its own connection.
+void DeliverDataReady(unsigned handle) {
+    const auto found = g_connections.find(handle);
+    if (found == g_connections.end() || found->second.callback == nullptr) return;
+    const qint64 before = found->second.socket->bytesAvailable();
+    // A read since the signal may have taken everything; a callback told of
+    // data that is not there would sit out its read time-out.
+    if (before <= 0) return;
+    found->second.callback(handle, TCP_DATAREADY, 0, found->second.callback_data);
+
+    // A callback that read part of the data is told again about the rest; one
+    // that read nothing is not asked again until more arrives.
+    QTcpSocket* socket = SocketOf(handle);
+    if (socket == nullptr) return;
+    const qint64 after = socket->bytesAvailable();
+    if (after > 0 && after < before) PostDataReady(handle);
+}
+
+void PostDataReady(unsigned handle) {
+    QMetaObject::invokeMethod(
+        QCoreApplication::instance(), [handle] { DeliverDataReady(handle); },
+        Qt::QueuedConnection);
+}
+
+void DeliverDisconnect(unsigned handle) {
+    const auto found = g_connections.find(handle);
+    if (found == g_connections.end() || found->second.callback == nullptr) return;
+    found->second.callback(handle, TCP_DISCONNECT, 0, found->second.callback_data);
+}
+
+void WireSignals(unsigned handle, QTcpSocket& socket) {
+    QObject* receiver = QCoreApplication::instance();
+    QObject::connect(&socket, &QTcpSocket::readyRead, receiver,
+                     [handle] { DeliverDataReady(handle); }, Qt::QueuedConnection);
+    QObject::connect(&socket, &QTcpSocket::disconnected, receiver,
+                     [handle] { DeliverDisconnect(handle); }, Qt::QueuedConnection);
+}
+
+}  // namespace
+
+int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char* serverHostName,
+                       TCPCallbackPtr callback, void* callbackData, unsigned timeout_ms) {
+    if (conversationHandle == nullptr || serverHostName == nullptr || portNumber < kLowestPort ||
+        portNumber > kHighestPort)
+        return kErrTcpConnect;
+    if (QCoreApplication::instance() == nullptr) return kErrNoApplication;
+
+    const detail::ServerAddress address = detail::ReadServerAddress(serverHostName);
+    if (address.form == detail::AddressForm::Malformed) return kErrTcpConnect;
+
+    auto socket = std::make_unique<QTcpSocket>();
+    const auto port = quint16(portNumber);
+    if (address.form == detail::AddressForm::Dotted) {
+        socket->connectToHost(QHostAddress(quint32(address.ipv4)), port);
+    } else {
+        // A name is looked up by the system resolver, whose own limits apply
+        // on top of the time-out below.
+        socket->connectToHost(
+            QString::fromUtf8(address.name.data(), qsizetype(address.name.size())), port);
+    }
+    const detail::Deadline deadline(
+        ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    if (!socket->waitForConnected(deadline.remaining_ms())) {
+        socket->abort();
+        return kErrTcpConnect;
+    }
+
+    const unsigned handle = ++g_last_handle;
+    WireSignals(handle, *socket);
+    g_connections[handle] = Connection{std::move(socket), callback, callbackData};
+    if (!g_cleanup_registered) {
+        // Sockets must not outlive the application object their notifiers need.
+        qAddPostRoutine(DropAllConnections);
+        g_cleanup_registered = true;
+    }
+    *conversationHandle = handle;
+    return 0;
+}
+
+int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dataSize,
+                   unsigned timeout_ms) {
+    QTcpSocket* socket = SocketOf(conversationHandle);
+    if (socket == nullptr) return kErrTcpHandle;
+    if (dataSize < 0 || (dataPointer == nullptr && dataSize > 0)) return kErrTcpWrite;
+    if (dataSize == 0) return 0;
+    if (socket->state() != QAbstractSocket::ConnectedState) return kErrTcpWrite;
+
+    if (socket->write(static_cast<const char*>(dataPointer), dataSize) != dataSize)
+        return kErrTcpWrite;
+    // QTcpSocket hands bytes to the system only from its event loop or a wait.
+    const detail::Deadline deadline(
+        ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    while (socket->bytesToWrite() > 0) {
+        if (socket->state() != QAbstractSocket::ConnectedState) return kErrTcpWrite;
+        const int remaining_ms = deadline.remaining_ms();
+        // The peer does not take the data: the rest stays queued and follows
+        // when it does (it cannot be taken back from the stream).
+        if (remaining_ms == 0) return kErrTcpTimeout;
+        socket->waitForBytesWritten(remaining_ms);
+    }
+    return dataSize;
+}
+
+int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize,
+                  unsigned timeout_ms) {
+    QTcpSocket* socket = SocketOf(conversationHandle);
+    if (socket == nullptr) return kErrTcpHandle;
+    if (dataSize < 0 || (dataBuffer == nullptr && dataSize > 0)) return kErrTcpRead;
+    if (dataSize == 0) return 0;
+
+    // Waits only while nothing is there; one look at the socket even with a
+    // time-out of 0, for bytes that arrived while no events were processed.
+    const detail::Deadline deadline(ScaledSeconds(timeout_ms));
+    while (socket->bytesAvailable() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
+        const int remaining_ms = deadline.remaining_ms();
+        socket->waitForReadyRead(remaining_ms);
+        if (remaining_ms == 0) break;
+    }
+    if (socket->bytesAvailable() > 0) {
+        const qint64 got = socket->read(static_cast<char*>(dataBuffer), dataSize);
+        return got < 0 ? kErrTcpRead : int(got);
+    }
+    // A closed connection with nothing left to read is an error, not silence.
+    return socket->state() == QAbstractSocket::ConnectedState ? 0 : kErrTcpRead;
+}
+
+int DisconnectFromTCPServer(unsigned conversationHandle) {
+    const auto found = g_connections.find(conversationHandle);
+    if (found == g_connections.end()) return kErrTcpHandle;
+    // Out of the table first, so that queued deliveries for it find nothing;
+    // no signal of its own announces a close the program asked for.
+    std::unique_ptr<QTcpSocket> socket = std::move(found->second.socket);
+    g_connections.erase(found);
+    socket->disconnect();
+    socket->abort();
+    return 0;
+}
+
+}  // namespace runtime
