@@ -10,6 +10,7 @@
 #include <QDir>
 #include <QFile>
 
+#include <algorithm>
 #include <cstdlib>
 #include <string>
 #include <string_view>
@@ -33,17 +34,16 @@ public:
     bool Write(std::string_view bytes) {
         return ::write(master_, bytes.data(), bytes.size()) == ssize_t(bytes.size());
     }
-    // What the port sent, until `count` bytes or a pause of `timeout_ms`; a
-    // master whose slave is closed reports a hang-up and ends the read.
+    // What the port sent, until `count` bytes or a pause of `timeout_ms`.
     std::string Read(std::size_t count, int timeout_ms = 5000) {
         std::string got;
         pollfd entry{master_, POLLIN, 0};
-        while (got.size() < count && ::poll(&entry, 1, timeout_ms) > 0 &&
+        char chunk[4096];
+        ssize_t n = 1;
+        while (got.size() < count && n > 0 && ::poll(&entry, 1, timeout_ms) > 0 &&
                (entry.revents & POLLIN) != 0) {
-            char chunk[4096];
-            const ssize_t n = ::read(master_, chunk, std::min(sizeof chunk, count - got.size()));
-            if (n <= 0) break;
-            got.append(chunk, std::size_t(n));
+            n = ::read(master_, chunk, std::min(sizeof chunk, count - got.size()));
+            if (n > 0) got.append(chunk, std::size_t(n));
         }
         return got;
     }
