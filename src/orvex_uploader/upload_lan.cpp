@@ -35,6 +35,9 @@ constexpr int kProgramModeReplyMin = 6;
 constexpr int kProgramModeReplyMax = 7;
 
 constexpr std::size_t kReceiveBlockSize = 256;
+// Text that came before a command is read off the connection in blocks of the
+// receive block's size; a unit that babbles on cannot hold the run here.
+constexpr int kMaxStaleBlocks = 64;
 
 constexpr const char* kMsgNoConnection = "Failed To Connect";
 constexpr const char* kMsgNoLock = "Unable to Get a LOCK";
@@ -59,6 +62,18 @@ void send_command(const char* command, unsigned timeout_ms) {
     clear(wrtbuffer);
     std::strncpy(wrtbuffer, command, sizeof wrtbuffer - 1);
     send(wrtbuffer, StringLength(wrtbuffer), timeout_ms);
+}
+
+// Before a command whose reply is judged: drops what the unit sent before it
+// (text that arrived during a pause, the late end of an earlier reply) so that
+// only the answer to this command can reach rdbuffer. A fast answer that
+// comes while the Transmit LED is still lit is kept.
+void discard_earlier_text() {
+    char stale[kReceiveBlockSize];
+    for (int block = 0; block < kMaxStaleBlocks; ++block) {
+        if (ClientTCPRead(lan_handle, stale, static_cast<int>(sizeof stale), 0) <= 0) break;
+    }
+    clear(rdbuffer);
 }
 
 bool await_reply() {
@@ -122,7 +137,7 @@ void run_connected(const char* password) {
     tx_indicator_wait();
     Delay(kResetPause_s);
 
-    clear(rdbuffer);
+    discard_earlier_text();
     send_command(kCmdIdentify, kCommandWriteTimeout_ms);
     tx_indicator_wait();
     if (!await_reply()) return fail_with(kMsgIdentificationFailed);
@@ -137,7 +152,7 @@ void run_connected(const char* password) {
     send(wrtbuffer, StringLength(wrtbuffer), kCommandWriteTimeout_ms);
     tx_indicator_wait();
 
-    clear(rdbuffer);
+    discard_earlier_text();
     send_command(kCmdPasswordState, kCommandWriteTimeout_ms);
     tx_indicator_wait();
     if (!await_reply()) return fail_with(kMsgPasswordFailed);
@@ -146,7 +161,7 @@ void run_connected(const char* password) {
     restore_password_field();
     if (!open_hex_file()) return;
 
-    clear(rdbuffer);
+    discard_earlier_text();
     show_progress_text(kMsgSettingUp);
     send_command(kCmdProgramMode, kCommandWriteTimeout_ms);
     tx_indicator_wait();
@@ -155,9 +170,9 @@ void run_connected(const char* password) {
 
     measure_hex_file();
     show_progress_text(kMsgErasing);
-    // Cleared before the command, not after the pacing pause: a fast unit's
+    // Emptied before the command, not after the pacing pause: a fast unit's
     // answer may already be in by then and must not be thrown away.
-    clear(rdbuffer);
+    discard_earlier_text();
     send_command(kCmdErase, kCommandWriteTimeout_ms);
     tx_indicator_wait();
     Delay(kErasePause_s);
@@ -177,7 +192,8 @@ void run_connected(const char* password) {
     tx_indicator_wait();
     Delay(kExitPause_s);
 
-    clear(rdbuffer);
+    // The same for the identification after the restart.
+    discard_earlier_text();
     send_command(kCmdIdentify, kLateWriteTimeout_ms);
     tx_indicator_wait();
     if (!await_reply()) return fail_with(kMsgSecondIdentificationFailed);

@@ -34,13 +34,14 @@ constexpr double kExitPortClosed_s = 10.0;   // the unit restarts with its new f
 constexpr double kAfterExitReopen_s = 2.0;
 constexpr double kReleasePause_s = 1.0;
 
-// Reads. rdbuffer holds 256 bytes; a reply keeps room for its terminator.
-constexpr int kLineReadMax = 255;
+// Reads, as counts of bytes taken from the line before its line feed.
+constexpr int kLineReadMax = 256;
 constexpr int kPasswordReadMax = 64;
 constexpr int kProgramModeReadMax = 7;
 constexpr int kProgramModeReplyLength = 6;   // "READY\r" before the line feed
 constexpr int kEraseReadMax = 64;
 constexpr int kShortCodeTestReply = 5;       // a shorter answer is followed by one more line
+static_assert(kLineReadMax <= int(kCommandSize), "a whole reply line fits the read buffer");
 
 // A piece is written, and a record's acknowledgment awaited, at most this
 // many more times before the loop gives up.
@@ -73,15 +74,23 @@ int send_command() {
     return ComWrt(COMPort, wrtbuffer, StringLength(wrtbuffer));
 }
 
-// Reads one reply line into rdbuffer and keeps it a terminated text. A port
-// error counts as no reply.
+// Reads one reply line and keeps it in rdbuffer as a terminated text. The
+// port is read with the full count, so a reply of 255 bytes still has its
+// line feed taken with it; of a reply of 256 bytes the last one is left out
+// of the text, to keep room for the terminator. A port error (the unit
+// vanished) counts as no reply.
 int read_line(int max_count) {
-    const int count = ComRdTerm(COMPort, rdbuffer, max_count, kLineFeed);
-    rdbuffer[count > 0 ? count : 0] = '\0';
-    return count > 0 ? count : 0;
+    char line[kCommandSize + 1];
+    const int count = ComRdTerm(COMPort, line, max_count, kLineFeed);
+    if (count <= 0) {
+        rdbuffer[0] = '\0';
+        return 0;
+    }
+    const int kept = count < int(sizeof rdbuffer) ? count : int(sizeof rdbuffer) - 1;
+    std::memcpy(rdbuffer, line, std::size_t(kept));
+    rdbuffer[kept] = '\0';
+    return count;
 }
-
-enum class LoopEnd { Done, Failed };
 
 // Step taken when the progress first passes 33 % and again 67 %: the unit
 // expects its port to be closed and opened again while it programs.

@@ -103,6 +103,12 @@ class TestHexImage : public QObject {
     QVERIFY(!lines.endOfMessage());
     const auto record = lines.feed(kDataRecord.substr(30) + "\r\n");
     QVERIFY(record.size() == 1 && record[0].kind == AssembledLine::Kind::whole);
+    // A later piece of a long line that begins with the code-test mark is
+    // answered on its own, as the uploader reads after it.
+    QVERIFY(lines.feed("#" + std::string(62, 'c')).empty() && !lines.endOfMessage());
+    QCOMPARE(lines.feed("tail\r\n").size(), std::size_t{1});
+    const auto piece = lines.endOfMessage();
+    QVERIFY(piece && piece->kind == AssembledLine::Kind::messageEnd && piece->text == "tail\r\n");
   }
 };
 

@@ -164,6 +164,16 @@ void GpibTransport::onWrite(Client& client, const gpib::Request& request, std::s
     respond(client, gpib::Status::noListener);
     return;
   }
+  core_.gpibWrite((request.flags & gpib::kFlagEoi) != 0);
+  // A new message makes the unit drop what the controller left unread of its
+  // last reply (query interrupted), so a cut-short read never shifts the
+  // answers that follow.
+  if (!output_.empty()) {
+    std::size_t unread = 0;
+    for (const Message& message : output_) unread += message.bytes.size() - message.delivered;
+    output_.clear();
+    core_.gpibOutputDiscarded(unread);
+  }
   for (const AssembledLine& line : lines_.feed(data)) queue(core_.onLine({Link::gpib, 0}, line));
   if (request.flags & gpib::kFlagEoi) {
     if (auto message = lines_.endOfMessage()) queue(core_.onLine({Link::gpib, 0}, *message));
@@ -177,6 +187,7 @@ void GpibTransport::onRead(Client& client, const gpib::Request& request, std::ui
     respond(client, gpib::Status::noListener);
     return;
   }
+  core_.gpibRead(timeoutMs);
   if (!output_.empty()) {
     deliver(client, request.length);
     return;
@@ -240,6 +251,7 @@ void GpibTransport::onClosed(int id) {
   if (found == clients_.end() || found->second->closed) return;
   found->second->closed = true;
   found->second->readTimeout->stop();
+  core_.gpibClientDisconnected();
   std::erase(waitingReaders_, id);
   QTimer::singleShot(0, this, [this, id] {
     const auto entry = clients_.find(id);

@@ -13,6 +13,12 @@ QJsonArray strings(const BoundedList<std::string>& list) {
   return array;
 }
 
+QJsonArray numbers(const BoundedList<long long>& list) {
+  QJsonArray array;
+  for (const long long item : list.items) array.append(static_cast<qint64>(item));
+  return array;
+}
+
 QJsonObject linkJson(Link link, const LinkJournal& journal) {
   return QJsonObject{
       {"link", linkName(link)},
@@ -93,7 +99,12 @@ QJsonObject Journal::toJson() const {
                    {"clients", gpibClients},
                    {"interfaceClears", gpibInterfaceClears},
                    {"noListener", gpibNoListener},
-                   {"readTimeouts", gpibReadTimeouts}}},
+                   {"readTimeouts", gpibReadTimeouts},
+                   {"connected", gpibConnected},
+                   {"writes", gpibWrites},
+                   {"writesWithoutEoi", gpibWritesWithoutEoi},
+                   {"readTimeoutsMs", numbers(gpibReadTimeoutsMs)},
+                   {"unreadDiscarded", static_cast<qint64>(gpibUnreadDiscarded)}}},
   };
 }
 

@@ -102,6 +102,11 @@ struct Journal {
   int gpibInterfaceClears = 0;
   int gpibNoListener = 0;
   int gpibReadTimeouts = 0;
+  int gpibConnected = 0;            // controllers connected now; 0 once the board is offline
+  int gpibWrites = 0;               // writes the unit heard
+  int gpibWritesWithoutEoi = 0;     // of those, writes whose last byte carried no EOI
+  BoundedList<long long> gpibReadTimeoutsMs;  // each read's time-out as the driver set it; 0: none
+  std::size_t gpibUnreadDiscarded = 0;  // reply bytes dropped because a new message came first
 
   QJsonObject toJson() const;
 };

@@ -12,6 +12,14 @@ std::string_view withoutLineEnd(std::string_view line) {
 
 std::vector<AssembledLine> LineAssembler::feed(std::string_view bytes) {
   std::vector<AssembledLine> lines;
+  if (!inMessage_ && !bytes.empty()) {
+    inMessage_ = true;
+    messageMidLine_ = !pending_.empty() || continuesMessage_ || dropping_;
+    message_.clear();
+  }
+  if (messageMidLine_ && message_.size() < kMaxLineBytes) {
+    message_.append(bytes.substr(0, kMaxLineBytes - message_.size()));
+  }
   while (!bytes.empty()) {
     const std::size_t end = bytes.find('\n');
     const std::string_view part = end == std::string_view::npos ? bytes : bytes.substr(0, end + 1);
@@ -40,10 +48,22 @@ std::vector<AssembledLine> LineAssembler::feed(std::string_view bytes) {
   return lines;
 }
 
+namespace {
+
+bool startsCodeTest(std::string_view text) {
+  return !text.empty() && (text.front() == wire::kCodeTestMark || text.front() == wire::kCodeTestMarkLower);
+}
+
+}  // namespace
+
 std::optional<AssembledLine> LineAssembler::endOfMessage() {
-  if (pending_.empty() || continuesMessage_) return std::nullopt;
-  const char first = pending_.front();
-  if (first != wire::kCodeTestMark && first != wire::kCodeTestMarkLower) return std::nullopt;
+  const bool pieceOfLongLine = inMessage_ && messageMidLine_;
+  inMessage_ = false;
+  if (pieceOfLongLine) {
+    if (!startsCodeTest(message_)) return std::nullopt;
+    return AssembledLine{std::move(message_), AssembledLine::Kind::messageEnd};
+  }
+  if (pending_.empty() || continuesMessage_ || !startsCodeTest(pending_)) return std::nullopt;
   AssembledLine line{pending_, AssembledLine::Kind::messageEnd};
   pending_.clear();
   continuesMessage_ = true;

@@ -34,7 +34,9 @@ class LineAssembler {
 
   // A GPIB write with EOI ends a message. A code test is recognised then; a
   // HEX record still waits for its line feed, because a record longer than one
-  // piece arrives in several EOI-ended writes.
+  // piece arrives in several EOI-ended writes. A later piece of a long line
+  // that begins with a code-test mark is answered as a code test of its own:
+  // the uploader reads after every piece that begins so.
   std::optional<AssembledLine> endOfMessage();
 
   bool idle() const { return pending_.empty(); }
@@ -43,6 +45,9 @@ class LineAssembler {
   std::string pending_;
   bool dropping_ = false;          // inside an overlong line
   bool continuesMessage_ = false;  // the pending text ends a code test taken at EOI
+  std::string message_;            // the current message while it continues a line
+  bool inMessage_ = false;         // bytes arrived since the last end of message
+  bool messageMidLine_ = false;    // the current message began inside a line
 };
 
 }  // namespace orvex::sim

@@ -303,6 +303,28 @@ void UnitCore::setGpibAddress(int address) { journal_.gpibAddress = address; }
 
 void UnitCore::gpibClientConnected() {
   ++journal_.gpibClients;
+  ++journal_.gpibConnected;
+  changed();
+}
+
+void UnitCore::gpibClientDisconnected() {
+  --journal_.gpibConnected;
+  changed();
+}
+
+void UnitCore::gpibWrite(bool eoi) {
+  ++journal_.gpibWrites;
+  if (!eoi) ++journal_.gpibWritesWithoutEoi;
+  changed();
+}
+
+void UnitCore::gpibRead(long long timeoutMs) {
+  journal_.gpibReadTimeoutsMs.add(timeoutMs);
+  changed();
+}
+
+void UnitCore::gpibOutputDiscarded(std::size_t bytes) {
+  journal_.gpibUnreadDiscarded += bytes;
   changed();
 }
 

@@ -51,6 +51,10 @@ class UnitCore {
   bool holdsLock(int connection) const { return lockHolder_ == connection; }
   void setGpibAddress(int address);
   void gpibClientConnected();
+  void gpibClientDisconnected();
+  void gpibWrite(bool eoi);
+  void gpibRead(long long timeoutMs);
+  void gpibOutputDiscarded(std::size_t bytes);
   void gpibInterfaceClear();
   void gpibNoListener();
   void gpibReadTimeout();

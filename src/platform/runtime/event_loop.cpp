@@ -17,7 +17,10 @@ namespace {
 using Clock = std::chrono::steady_clock;
 
 // A caller that comes back this soon after a call that dispatched nothing is
-// spinning in a wait: that call may sleep until the next event.
+// spinning in a wait: that call may sleep until the next event. A caller that
+// repainted in between is working through steps of its own (a programming
+// loop that sends a piece and shows its progress each time), not waiting, and
+// is never put to sleep.
 constexpr auto kSpinGap = std::chrono::milliseconds(2);
 // How long one such sleep may last when no event comes at all, so that a wait
 // whose condition changes without an event is still seen in time.
@@ -47,6 +50,7 @@ struct SpinState {
     QPointer<EventCounter> counter;  // both live as long as the application
     QPointer<QTimer> wake;
     bool previous_dispatched_nothing = false;
+    bool drawn_since_previous = false;
     Clock::time_point previous_return{};
 };
 
@@ -116,7 +120,8 @@ int ProcessSystemEvents() {
 
     const std::uint64_t before = state.counter->count();
     const bool spinning =
-        state.previous_dispatched_nothing && Clock::now() - state.previous_return < kSpinGap;
+        state.previous_dispatched_nothing && !state.drawn_since_previous &&
+        Clock::now() - state.previous_return < kSpinGap;
     if (spinning) {
         // Sleeps until a timer, socket or posted event arrives, at most the wake bound.
         state.wake->start();
@@ -129,6 +134,7 @@ int ProcessSystemEvents() {
     state.previous_dispatched_nothing =
         state.counter != nullptr && state.counter->count() == before;
     state.previous_return = Clock::now();
+    state.drawn_since_previous = false;
     return 0;
 }
 
@@ -138,6 +144,7 @@ int ProcessDrawEvents() {
     // queued call is delivered, so no callback of the program can run.
     QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
     QCoreApplication::sendPostedEvents(nullptr, QEvent::UpdateRequest);
+    Spin().drawn_since_previous = true;
     return 0;
 }
 

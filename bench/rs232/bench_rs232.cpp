@@ -1,0 +1,112 @@
+// One whole RS-232 upload of a 2,000-record HEX file at time scale 1, against
+// the simulator answering at once. Prints the wall time, the floor that the
+// sequence's own pauses set, their ratio (goal <= 1.03) and the program's CPU
+// time as a share of the wall time (goal < 5 %).
+//   bench_rs232 [records]
+#include <QTemporaryDir>
+#include <QtGlobal>
+
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <ctime>
+
+#include "runtime.h"
+#include "runtime_testing.h"
+#include "sim_process.h"
+#include "state.h"
+#include "ui.h"
+#include "upload.h"
+#include "upload_ids.h"
+
+using Clock = std::chrono::steady_clock;
+using orvex::test::SimProcess;
+
+namespace {
+
+constexpr int kDefaultRecords = 2000;
+constexpr double kRatioGoal = 1.03;
+constexpr double kCpuShareGoal = 0.05;
+
+// The sequence's pauses: after "*RST", around the two re-openings, with the
+// port closed after "EXIT", after opening it again and after the release.
+constexpr double kFixedPauses_s = 1.0 + 4 * 0.5 + 10.0 + 2.0 + 1.0;
+constexpr double kPiecePause_s = 0.015;
+// Transmit-LED waits that last a whole LED interval: the reset, the
+// identifications, unlock, password query, programming mode, erase and EXIT.
+constexpr double kLedInterval_s = 0.06;
+constexpr int kFullLedWaits = 8;
+// The wait after the loop ends one interval after the last piece was lit,
+// of which the piece pause has already passed.
+constexpr double kLastLedWait_s = kLedInterval_s - kPiecePause_s;
+
+double cpu_seconds() {
+    timespec now{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
+}
+
+QString text_of(int control) {
+    char text[256] = {};
+    runtime::GetCtrlVal(orvex::update_handle, control, text);
+    return QString::fromLatin1(text);
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const int records = argc > 1 ? std::atoi(argv[1]) : kDefaultRecords;
+    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    runtime::Startup startup(argc, argv);
+    runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
+    if (orvex::start_up() < 0) {
+        std::fprintf(stderr, "bench_rs232: the panel did not load\n");
+        return 1;
+    }
+    runtime::DisplayPanel(orvex::update_handle);
+
+    QTemporaryDir dir;
+    const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);
+    const QString ports = dir.filePath("ports");
+    SimProcess sim;
+    if (hex.isEmpty() || !sim.start({"--serial-dir", ports, "--erase-ms", "0"})) {
+        std::fprintf(stderr, "bench_rs232: no simulator: %s\n", qPrintable(sim.errorString()));
+        return 1;
+    }
+    qputenv("ORVEX_SERIAL_DIR", ports.toLocal8Bit());
+
+    runtime::TriggerMenu(orvex::update_handle, ids::MENUBAR_BUSSELEC_SERIAL);
+    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, hex.toLocal8Bit().constData());
+    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_PASSWORD, orvex::kDefaultPassword);
+
+    const double cpu_before = cpu_seconds();
+    const auto start = Clock::now();
+    orvex::start_update(orvex::update_handle, ids::UPDATE_START, runtime::EVENT_COMMIT, nullptr, 0, 0);
+    const double wall = std::chrono::duration<double>(Clock::now() - start).count();
+    const double cpu = cpu_seconds() - cpu_before;
+
+    const QString messages = text_of(ids::UPDATE_ERR);
+    const bool stopped = sim.stop();
+    QString verdict;
+    const bool flashed = stopped && sim.verifyFlash(hex, &verdict);
+    if (orvex::failure != 0 || messages != orvex::kOkTest || !flashed) {
+        std::fprintf(stderr, "bench_rs232: the upload failed: messages \"%s\", flash: %s\n", qPrintable(messages),
+                     qPrintable(verdict));
+        return 1;
+    }
+
+    const int pieces = records + 1;  // every record is one piece, with the end-of-file record
+    const double floor =
+        kFixedPauses_s + pieces * kPiecePause_s + kFullLedWaits * kLedInterval_s + kLastLedWait_s;
+    const double ratio = wall / floor;
+    const double share = cpu / wall;
+    std::printf("RS-232 upload of %d records (%d pieces)\n", records, pieces);
+    std::printf("  wall      %8.3f s\n", wall);
+    std::printf("  floor     %8.3f s  (pauses %.1f s, pieces %d x %.3f s, LED waits %.3f s)\n", floor,
+                kFixedPauses_s, pieces, kPiecePause_s, kFullLedWaits * kLedInterval_s + kLastLedWait_s);
+    std::printf("  overhead  %8.3f s  = %.3f ms per piece\n", wall - floor, 1000.0 * (wall - floor) / pieces);
+    std::printf("  ratio     %8.4f    (goal <= %.2f: %s)\n", ratio, kRatioGoal, ratio <= kRatioGoal ? "met" : "MISSED");
+    std::printf("  CPU       %8.3f s  = %.2f %% of wall (goal < %.0f %%: %s)\n", cpu, 100.0 * share,
+                100.0 * kCpuShareGoal, share < kCpuShareGoal ? "met" : "MISSED");
+    return 0;
+}
