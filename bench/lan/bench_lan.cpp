@@ -41,9 +41,10 @@ using orvex::test::SimProcess;
 namespace {
 
 constexpr int kRecords = 20000;
-// Rounds alternate between the program and the floor; on a shared machine a
-// round now and then is slowed by other work, so the best round of each side
-// is given beside the median.
+// Rounds alternate between the program and the floor. On a shared machine the
+// load changes from one second to the next: each program round is compared
+// with the floor round right after it, and the verdict is the median of these
+// ratios.
 constexpr int kRounds = 5;
 constexpr double kGoal = 0.70;
 // Shrinks the program's fixed pauses (18 s) to about 0.36 s; the reply
@@ -230,7 +231,7 @@ int main(int argc, char* argv[]) {
     std::printf("LAN programming loop: %d data records (%zu lines with ':'), simulator on %s:%u\n", kRecords,
                 lines.size(), qPrintable(sim.lanAddress()), sim.lanPort());
 
-    std::vector<double> program_rates, floor_rates, program_cpu;
+    std::vector<double> program_rates, floor_rates, program_cpu, ratios;
     bool all_ok = true;
     for (int round = 1; round <= kRounds; ++round) {
         const LoopFigures program = program_round(sim, hex, int(lines.size()));
@@ -241,16 +242,15 @@ int main(int argc, char* argv[]) {
         program_rates.push_back(program.rate());
         floor_rates.push_back(plain.rate());
         program_cpu.push_back(program.records > 0 ? 1e6 * program.cpu_s / program.records : 0);
+        ratios.push_back(plain.rate() > 0 ? program.rate() / plain.rate() : 0);
     }
-    const double ratio = median(program_rates) / median(floor_rates);
-    const double best_ratio = best(program_rates) / best(floor_rates);
-    std::printf("median: program %.0f records/s (CPU %.1f us per record), floor %.0f records/s: %.0f %% of the "
-                "floor\n",
-                median(program_rates), median(program_cpu), median(floor_rates), 100.0 * ratio);
-    std::printf("best:   program %.0f records/s, floor %.0f records/s: %.0f %% of the floor\n", best(program_rates),
-                best(floor_rates), 100.0 * best_ratio);
-    std::printf("goal: the program at >= %.0f %% of the floor: %s\n", 100.0 * kGoal,
-                std::max(ratio, best_ratio) >= kGoal ? "met" : "MISSED");
+    const double ratio = median(ratios);
+    std::printf("median: program %.0f records/s (CPU %.1f us per record), floor %.0f records/s; best: program "
+                "%.0f, floor %.0f records/s\n",
+                median(program_rates), median(program_cpu), median(floor_rates), best(program_rates),
+                best(floor_rates));
+    std::printf("program / floor, median of the rounds: %.0f %% (goal >= %.0f %%): %s\n", 100.0 * ratio,
+                100.0 * kGoal, ratio >= kGoal ? "met" : "MISSED");
     sim.stop();
     return all_ok ? 0 : 1;
 }

@@ -290,8 +290,9 @@ private slots:
             return events[close + 1].toObject()["atMs"].toInteger() - events[close].toObject()["atMs"].toInteger();
         };
         // 0.5 s before each re-opening, 10 s for the restart; generous for a
-        // unit that notices a close late.
-        QVERIFY2(closed_ms(1) >= 400 && closed_ms(3) >= 400, qPrintable(QString::number(closed_ms(1))));
+        // unit that notices a close late on a busy machine.
+        QVERIFY2(closed_ms(1) >= 250 && closed_ms(3) >= 250,
+                 qPrintable(QStringLiteral("%1 ms, %2 ms").arg(closed_ms(1)).arg(closed_ms(3))));
         QVERIFY2(closed_ms(5) >= 9000, qPrintable(QString::number(closed_ms(5))));
     }
 
@@ -443,9 +444,6 @@ private slots:
         QCOMPARE(op.file_panel_shown(), !QFileInfo::exists(run.hex));
         QCOMPARE(port_open_in_program(), run.port_left_open);
         QVERIFY(!held_open(run.hex));
-        // After a refused erase the unit was still identified a second time.
-        if (run.heard.endsWith(kAfterFile.last()) && run.heard.contains(kAfterFile.first()))
-            QCOMPARE(op.revision_after(), QStringLiteral("V8.10"));
         // A unit that fails or vanishes ends the run within the sequence's
         // own time-outs (at most five 10 s acknowledgment waits and the
         // pauses), never in a hang.
@@ -459,6 +457,12 @@ private slots:
             kRecordLimit);
         QVERIFY2(heard_all, qPrintable(commands_of(sim.record()).join(" | ") +
                                        QStringLiteral(" / opens %1").arg(opens_of(sim.record()))));
+        // After a refused erase no record was sent, and the unit was still
+        // identified a second time.
+        if (run.heard.endsWith(kAfterFile.last()) && run.heard.contains(kAfterFile.first())) {
+            QCOMPARE(serial_of(sim.record())["records"].toInt(), 0);
+            QCOMPARE(op.revision_after(), QStringLiteral("V8.10"));
+        }
 
         op.dismiss_file_panel();
         if (!run.same_unit_next) {
