@@ -2,12 +2,14 @@
 
 #include <QTimer>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
 #include <stdlib.h>
 #include <sys/inotify.h>
 #include <termios.h>
+#include <vector>
 
 namespace orvex::sim {
 namespace {
@@ -137,21 +139,36 @@ void SerialTransport::onPortEvents() {
   alignas(inotify_event) char buffer[kInotifyBufferBytes];
   const ssize_t count = ::read(watch_.get(), buffer, sizeof buffer);
   if (count <= 0) return;
+  std::vector<bool> opens;  // true: an open, false: a close, in the order they happened
   for (ssize_t offset = 0; offset < count;) {
     const auto* event = reinterpret_cast<const inotify_event*>(buffer + offset);
     offset += static_cast<ssize_t>(sizeof(inotify_event) + event->len);
     if (event->mask & IN_OPEN) {
+      opens.push_back(true);
+    } else if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
+      opens.push_back(false);
+    }
+  }
+  for (std::size_t i = 0; i < opens.size(); ++i) {
+    if (opens[i]) {
       ++slaveOpens_;
       core_.serialPortChanged(true);
       if (reader_) reader_->setEnabled(true);
-    } else if (event->mask & (IN_CLOSE_WRITE | IN_CLOSE_NOWRITE)) {
-      // Take what was written before the close first, so the record count of
-      // the close includes it; replies to it go nowhere, the port is shut.
+    } else {
       slaveOpens_ = std::max(0, slaveOpens_ - 1);
-      if (drain() == SlaveState::closed && reader_) reader_->setEnabled(false);
+      // Take what was written before the close first, so the record count of
+      // the close includes it; replies to it go nowhere, the port is shut. When
+      // the port was opened again at once, what the master holds may already
+      // belong to the new session: it is read once that open is counted.
+      const bool reopened = std::find(opens.begin() + static_cast<std::ptrdiff_t>(i) + 1,
+                                      opens.end(), true) != opens.end();
+      if (!reopened && drain() == SlaveState::closed && reader_) reader_->setEnabled(false);
       core_.serialPortChanged(false);
     }
     if (!watch_.valid()) return;
+  }
+  if (slaveOpens_ > 0 && master_.valid() && drain() == SlaveState::closed && reader_) {
+    reader_->setEnabled(false);
   }
 }
 
