@@ -74,6 +74,13 @@ int send_command() {
     return ComWrt(COMPort, wrtbuffer, StringLength(wrtbuffer));
 }
 
+// Puts `command` into wrtbuffer, sends it and waits out the pacing pause.
+void send_paced(const char* command) {
+    put_command(command);
+    send_command();
+    tx_indicator_wait();
+}
+
 // Reads one reply line and keeps it in rdbuffer as a terminated text. The
 // port is read with the full count, so a reply of 255 bytes still has its
 // line feed taken with it; of a reply of 256 bytes the last one is left out
@@ -90,6 +97,18 @@ int read_line(int max_count) {
     std::memcpy(rdbuffer, line, std::size_t(kept));
     rdbuffer[kept] = '\0';
     return count;
+}
+
+// "*IDN?" and its reply parsed into the unit identity; false (with the
+// message shown) when the unit does not answer.
+bool identify() {
+    send_paced(kCmdIdentify);
+    if (read_line(kLineReadMax) == 0) {
+        fail_with(kMsgNoResponse);
+        return false;
+    }
+    extract_info(rdbuffer);
+    return true;
 }
 
 // Step taken when the progress first passes 33 % and again 67 %: the unit
@@ -187,14 +206,7 @@ bool run_to_release(const char* password) {
     tx_indicator_wait();
     Delay(kResetPause_s);
 
-    put_command(kCmdIdentify);
-    send_command();
-    tx_indicator_wait();
-    if (read_line(kLineReadMax) == 0) {
-        fail_with(kMsgNoResponse);
-        return false;
-    }
-    extract_info(rdbuffer);
+    if (!identify()) return false;
     show_first_identification();
     if (ok_to_use == 0) {
         fail_with(kMsgWrongModel);
@@ -208,9 +220,7 @@ bool run_to_release(const char* password) {
     tx_indicator_wait();
 
     clear(rdbuffer);
-    put_command(kCmdPasswordState);
-    send_command();
-    tx_indicator_wait();
+    send_paced(kCmdPasswordState);
     if (read_line(kPasswordReadMax) == 0) {
         fail_with(kMsgNoResponse);
         return false;
@@ -225,9 +235,7 @@ bool run_to_release(const char* password) {
     if (!open_hex_file()) return false;
 
     show_progress_text(kMsgSettingUp);
-    put_command(kCmdProgramMode);
-    send_command();
-    tx_indicator_wait();
+    send_paced(kCmdProgramMode);
     clear(rdbuffer);
     // Anything but the 6-byte answer means the unit did not enter programming
     // mode: nothing is erased, and the unit is released at once.
@@ -235,9 +243,7 @@ bool run_to_release(const char* password) {
     measure_hex_file();
 
     show_progress_text(kMsgErasing);
-    put_command(kCmdErase);
-    send_command();
-    tx_indicator_wait();
+    send_paced(kCmdErase);
     clear(rdbuffer);
     if (read_line(kEraseReadMax) == 0) {
         fail_with(kMsgEraseFailed);
@@ -256,9 +262,7 @@ bool run_to_release(const char* password) {
         return true;
     }
 
-    put_command(kCmdExit);
-    send_command();
-    tx_indicator_wait();
+    send_paced(kCmdExit);
     CloseCom(COMPort);
     Delay(kExitPortClosed_s);
     show_message("");
@@ -267,14 +271,7 @@ bool run_to_release(const char* password) {
     clear(wrtbuffer);
     if (reopened != 0) return true;
 
-    put_command(kCmdIdentify);
-    send_command();
-    tx_indicator_wait();
-    if (read_line(kLineReadMax) == 0) {
-        fail_with(kMsgNoResponse);
-        return false;
-    }
-    extract_info(rdbuffer);
+    if (!identify()) return false;
     show_second_identification();
     return true;
 }
