@@ -8,14 +8,12 @@
 #include <QTcpSocket>
 
 #include <chrono>
-#include <cstring>
 #include <vector>
 
 #include "sequences.h"
 #include "upload_fixture.h"
 #include "waits.h"
 
-using namespace std::chrono_literals;
 using orvex::test::SimProcess;
 
 namespace {
@@ -188,6 +186,7 @@ private slots:
         QVERIFY2(pause.count() >= kExitPause_s, qPrintable(QString::number(pause.count())));
 
         QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return all_closed(r, 1); }));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
     }
 
     // Every row fails once; the retry against the same unit must get the lock.
@@ -252,6 +251,7 @@ private slots:
         op.start();
 
         QCOMPARE(op.messages(), message);
+        QVERIFY(orvex::fileprg == nullptr);  // the HEX file is closed on every exit
         QCOMPARE(op.password_message_shown(), extra == Extra::PasswordMessage);
         QCOMPARE(op.file_panel_shown(), extra == Extra::FilePanel);
         QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return all_closed(r, 1); }));
@@ -323,6 +323,7 @@ private slots:
         expect_success(op, sim, firmware_);
         // The retry's connection is the only one the unit saw.
         QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return all_closed(r, 1); }));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
     }
 
     // Another client holds the unit's lock: the refusal is shown as the unit
@@ -355,6 +356,7 @@ private slots:
         op.start();
         expect_success(op, sim, firmware_);
         QCOMPARE(lock_of(sim.record(), 3), QStringLiteral("granted"));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
     }
 
     // Runs that succeed although the address or the replies take unusual forms.
@@ -387,6 +389,7 @@ private slots:
         op.start();
         expect_success(op, sim, hex);
         QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return all_closed(r, 1); }));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
     }
 
     // What the connection's callback makes of blocks that do not fit a plain

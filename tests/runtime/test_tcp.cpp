@@ -4,6 +4,7 @@
 #include <QtTest>
 
 #include <string>
+#include <thread>
 #include <utility>
 #include <vector>
 
@@ -154,6 +155,34 @@ private slots:
         QVERIFY(second.WaitForClose());
         DeliverPending();
         QVERIFY(quiet.events.empty());
+    }
+
+    // A peer that does not read: what the system does not take waits in the
+    // socket's buffer, the write ends with its time-out, and a later write
+    // follows in order once the peer reads again.
+    void writeToAPeerThatDoesNotReadKeepsTheOrder() {
+        LoopbackListener listener;
+        unsigned handle = 0;
+        QCOMPARE(Connect(&handle, listener.port(), "127.0.0.1"), 0);
+        PeerSocket peer = listener.Accept();
+        QVERIFY(peer.ok());
+        const std::string bulk(8 << 20, 'a');  // far more than both socket buffers hold
+        QCOMPARE(Blocking([&] { return ClientTCPWrite(handle, bulk.data(), int(bulk.size()), 50); }),
+                 kErrTcpTimeout);
+        std::string got;
+        std::thread reader([&] {
+            // Ends at the whole text, or at a pause of the sender.
+            while (got.size() < bulk.size() + 4) {
+                const std::string chunk = peer.Receive();
+                if (chunk.empty()) break;
+                got += chunk;
+            }
+        });
+        const int tail = Blocking([&] { return ClientTCPWrite(handle, "tail", 4, 20000); });
+        reader.join();
+        QCOMPARE(tail, 4);
+        QCOMPARE(got.size(), bulk.size() + 4);
+        QVERIFY(got == bulk + "tail");
     }
 };
 
