@@ -72,10 +72,24 @@ qint64 SendDirect(QTcpSocket& socket, const char* data, qint64 size) {
     return errno == EAGAIN || errno == EWOULDBLOCK || errno == EINTR ? 0 : -1;
 }
 
-// Every socket signal reaches the program through a queued call that carries
-// only the handle. So a callback never runs inside a blocking call (Qt emits
-// readyRead from its waits too), no socket code is on the stack while it runs,
-// and a callback may close its own connection.
+// Set while a blocking call waits on a socket: Qt emits readyRead from its
+// waits too, and a callback must never run inside a blocking call.
+int g_blocking_calls = 0;
+// Set while a data-ready callback runs from inside the socket's own signal.
+int g_direct_deliveries = 0;
+
+class BlockingCall {
+public:
+    BlockingCall() { ++g_blocking_calls; }
+    ~BlockingCall() { --g_blocking_calls; }
+    BlockingCall(const BlockingCall&) = delete;
+    BlockingCall& operator=(const BlockingCall&) = delete;
+};
+
+// Data-ready callbacks run straight from event processing, which saves the
+// sequence a wake-up per acknowledgment; from inside a blocking call they are
+// posted and run at the next event processing. Disconnects are always posted,
+// so a callback may close its own connection.
 void DeliverDataReady(unsigned handle) {
     const auto found = g_connections.find(handle);
     if (found == g_connections.end() || found->second.callback == nullptr) return;
@@ -107,8 +121,18 @@ void DeliverDisconnect(unsigned handle) {
 
 void WireSignals(unsigned handle, QTcpSocket& socket) {
     QObject* receiver = QCoreApplication::instance();
-    QObject::connect(&socket, &QTcpSocket::readyRead, receiver,
-                     [handle] { DeliverDataReady(handle); }, Qt::QueuedConnection);
+    QObject::connect(
+        &socket, &QTcpSocket::readyRead, receiver,
+        [handle] {
+            if (g_blocking_calls > 0) {
+                PostDataReady(handle);
+            } else {
+                ++g_direct_deliveries;
+                DeliverDataReady(handle);
+                --g_direct_deliveries;
+            }
+        },
+        Qt::DirectConnection);
     QObject::connect(&socket, &QTcpSocket::disconnected, receiver,
                      [handle] { DeliverDisconnect(handle); }, Qt::QueuedConnection);
 }
@@ -137,6 +161,7 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
     }
     const detail::Deadline deadline(
         ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    const BlockingCall blocking;
     if (!socket->waitForConnected(deadline.remaining_ms())) {
         socket->abort();
         return kErrTcpConnect;
@@ -171,6 +196,7 @@ int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dat
     // QTcpSocket hands bytes to the system only from its event loop or a wait.
     const detail::Deadline deadline(
         ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    const BlockingCall blocking;
     while (socket->bytesToWrite() > 0) {
         if (socket->state() != QAbstractSocket::ConnectedState) return kErrTcpWrite;
         const int remaining_ms = deadline.remaining_ms();
@@ -192,6 +218,7 @@ int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize,
     // Waits only while nothing is there; one look at the socket even with a
     // time-out of 0, for bytes that arrived while no events were processed.
     const detail::Deadline deadline(ScaledSeconds(timeout_ms));
+    const BlockingCall blocking;
     while (socket->bytesAvailable() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
         const int remaining_ms = deadline.remaining_ms();
         socket->waitForReadyRead(remaining_ms);
@@ -214,6 +241,9 @@ int DisconnectFromTCPServer(unsigned conversationHandle) {
     g_connections.erase(found);
     socket->disconnect();
     socket->abort();
+    // A callback closing its connection runs inside that socket's signal:
+    // the socket goes once the signal has returned.
+    if (g_direct_deliveries > 0) socket.release()->deleteLater();
     return 0;
 }
 
