@@ -36,6 +36,7 @@ struct Recorder {
     std::string received;
     bool called_inside_runtime_call = false;
     int read_size = 256;
+    bool close_on_data = false;
 };
 
 int RecordingCallback(unsigned handle, int event, int, void* data) {
@@ -46,6 +47,7 @@ int RecordingCallback(unsigned handle, int event, int, void* data) {
     const int got =
         event == TCP_DATAREADY ? ClientTCPRead(handle, block, recorder.read_size, 1000) : 0;
     if (got > 0) recorder.received.append(block, std::size_t(got));
+    if (event == TCP_DATAREADY && recorder.close_on_data) DisconnectFromTCPServer(handle);
     return 0;
 }
 
@@ -155,6 +157,17 @@ private slots:
         QVERIFY(second.WaitForClose());
         DeliverPending();
         QVERIFY(quiet.events.empty());
+
+        // A callback may close its own connection while it is being told of data.
+        Recorder closing;
+        closing.close_on_data = true;
+        QCOMPARE(Connect(&handle, listener.port(), "127.0.0.1", &closing), 0);
+        PeerSocket third = listener.Accept();
+        QVERIFY(third.Send("last"));
+        QTRY_COMPARE(closing.received, std::string("last"));
+        QVERIFY(third.WaitForClose());
+        DeliverPending();
+        QCOMPARE(closing.events.size(), std::size_t(1));
     }
 
     // A peer that does not read: what the system does not take waits in the
