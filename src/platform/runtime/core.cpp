@@ -27,6 +27,9 @@ std::unique_ptr<QApplication> g_application;
 
 Startup::Startup(int& argc, char** argv) {
     if (QCoreApplication::instance() == nullptr) {
+        // Qt's own event dispatcher: the waits process events once per reply,
+        // and it dispatches a socket event with fewer system calls than glib's.
+        if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
         g_argc = argc;
         g_argv = argv;
         g_application = std::make_unique<QApplication>(g_argc, g_argv);
