@@ -19,6 +19,7 @@
 #include <string>
 #include <vector>
 
+#include "../bench_support.h"
 #include "runtime.h"
 #include "sim_process.h"
 #include "state.h"
@@ -166,7 +167,7 @@ double plain_client_pieces(const Driver& driver, const std::vector<std::string>&
 int main(int argc, char** argv) {
     const int records = argc > 1 ? std::atoi(argv[1]) : kDefaultRecords;
     const int runs = std::max(1, argc > 2 ? std::atoi(argv[2]) : kDefaultRuns);
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prefer_offscreen();
     runtime::Startup startup(argc, argv);
 
     Driver driver;
@@ -174,12 +175,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_gpib: the GPIB driver library is not on the library path (%s)\n", dlerror());
         return 1;
     }
-    runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
-    if (orvex::start_up() < 0) {
+    if (!bench::show_program_panel()) {
         std::fprintf(stderr, "bench_gpib: the panel did not load\n");
         return 1;
     }
-    runtime::DisplayPanel(orvex::update_handle);
 
     QTemporaryDir dir;
     const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);

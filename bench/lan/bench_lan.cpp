@@ -28,6 +28,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../bench_support.h"
 #include "runtime.h"
 #include "runtime_testing.h"
 #include "sim_process.h"
@@ -52,13 +53,6 @@ constexpr double kGoal = 0.70;
 constexpr double kProgramTimeScale = 0.02;
 const QStringList kSimArgs = {"--time-scale", "0.01"};
 constexpr int kReplyLimit_ms = 5000;
-
-double cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
 
 double seconds_since(Clock::time_point start) {
     return std::chrono::duration<double>(Clock::now() - start).count();
@@ -97,10 +91,10 @@ LoopFigures program_round(const SimProcess& sim, const QString& hex, int records
         if (text == QStringLiteral("Programming")) {
             runtime::SetTimeScale(1.0);
             start = Clock::now();
-            cpu_start = cpu_seconds();
+            cpu_start = bench::cpu_seconds();
         } else if (text == QStringLiteral("...") && start != Clock::time_point{}) {
             figures.wall_s = seconds_since(start);
-            figures.cpu_s = cpu_seconds() - cpu_start;
+            figures.cpu_s = bench::cpu_seconds() - cpu_start;
             figures.ok = true;
             runtime::SetTimeScale(kProgramTimeScale);
         }
@@ -172,13 +166,13 @@ LoopFigures floor_round(const SimProcess& sim, const QString& hex, const std::ve
             !unit.ask("DIAG:PRG\n") || !unit.ask("ERASE\n"))
             return figures;
         const auto start = Clock::now();
-        const double cpu_start = cpu_seconds();
+        const double cpu_start = bench::cpu_seconds();
         for (const std::string& line : lines) {
             if (!unit.send(line) || !unit.read_line()) return figures;
             ++figures.records;
         }
         figures.wall_s = seconds_since(start);
-        figures.cpu_s = cpu_seconds() - cpu_start;
+        figures.cpu_s = bench::cpu_seconds() - cpu_start;
         unit.send("EXIT\n");
     }
     // The flash image is written when the unit takes "EXIT".
@@ -205,14 +199,12 @@ void print_round(const char* who, int round, const LoopFigures& f) {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prefer_offscreen();
     runtime::Startup startup(argc, argv);
-    runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
-    if (orvex::start_up() != 0) {
+    if (!bench::show_program_panel()) {
         std::printf("the panel could not be loaded\n");
         return 1;
     }
-    runtime::DisplayPanel(orvex::update_handle);
     runtime::TriggerMenu(orvex::update_handle, ids::MENUBAR_BUSSELEC_LAN);
     runtime::SetTimeScale(kProgramTimeScale);
 

@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <ctime>
 
+#include "../bench_support.h"
 #include "runtime.h"
 #include "runtime_testing.h"
 #include "sim_process.h"
@@ -40,12 +41,6 @@ constexpr int kFullLedWaits = 8;
 // of which the piece pause has already passed.
 constexpr double kLastLedWait_s = kLedInterval_s - kPiecePause_s;
 
-double cpu_seconds() {
-    timespec now{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
-    return double(now.tv_sec) + double(now.tv_nsec) / 1e9;
-}
-
 QtMessageHandler g_default_handler = nullptr;
 
 // The offscreen platform reports every window operation it cannot carry out;
@@ -65,15 +60,13 @@ QString text_of(int control) {
 
 int main(int argc, char** argv) {
     const int records = argc > 1 ? std::atoi(argv[1]) : kDefaultRecords;
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prefer_offscreen();
     g_default_handler = qInstallMessageHandler(drop_platform_notes);
     runtime::Startup startup(argc, argv);
-    runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
-    if (orvex::start_up() < 0) {
+    if (!bench::show_program_panel()) {
         std::fprintf(stderr, "bench_rs232: the panel did not load\n");
         return 1;
     }
-    runtime::DisplayPanel(orvex::update_handle);
 
     QTemporaryDir dir;
     const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);
@@ -89,11 +82,11 @@ int main(int argc, char** argv) {
     runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, hex.toLocal8Bit().constData());
     runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_PASSWORD, orvex::kDefaultPassword);
 
-    const double cpu_before = cpu_seconds();
+    const double cpu_before = bench::cpu_seconds();
     const auto start = Clock::now();
     orvex::start_update(orvex::update_handle, ids::UPDATE_START, runtime::EVENT_COMMIT, nullptr, 0, 0);
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    const double cpu = cpu_seconds() - cpu_before;
+    const double cpu = bench::cpu_seconds() - cpu_before;
 
     const QString messages = text_of(ids::UPDATE_ERR);
     const bool stopped = sim.stop();

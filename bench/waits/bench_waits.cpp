@@ -18,6 +18,7 @@
 #include <unistd.h>
 #include <vector>
 
+#include "../bench_support.h"
 #include "runtime.h"
 #include "sequences.h"
 #include "state.h"
@@ -33,13 +34,6 @@ constexpr const char* kPeerAddress = "127.0.0.91";
 constexpr int kLatencyRounds = 300;
 constexpr int kLedRounds = 40;
 
-double cpu_seconds() {
-    rusage usage{};
-    getrusage(RUSAGE_SELF, &usage);
-    return static_cast<double>(usage.ru_utime.tv_sec + usage.ru_stime.tv_sec) +
-           static_cast<double>(usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
-}
-
 double percentile(std::vector<double> values, double p) {
     std::sort(values.begin(), values.end());
     return values[static_cast<std::size_t>(p * static_cast<double>(values.size() - 1))];
@@ -48,9 +42,9 @@ double percentile(std::vector<double> values, double p) {
 void measure_idle_cpu() {
     orvex::clear(orvex::rdbuffer);
     const auto start = Clock::now();
-    const double cpu_before = cpu_seconds();
+    const double cpu_before = bench::cpu_seconds();
     const int length = orvex::get_tcpread();
-    const double cpu = cpu_seconds() - cpu_before;
+    const double cpu = bench::cpu_seconds() - cpu_before;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf("get_tcpread time-out: %.3f s wall, %.4f s CPU = %.2f %% of one core (goal < 2 %%), reply length %d\n",
                 wall, cpu, 100.0 * cpu / wall, length);
@@ -122,14 +116,12 @@ void measure_led_interval() {
 }  // namespace
 
 int main(int argc, char* argv[]) {
-    if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
+    bench::prefer_offscreen();
     runtime::Startup startup(argc, argv);
-    runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
-    if (orvex::start_up() != 0) {
+    if (!bench::show_program_panel()) {
         std::printf("the panel could not be loaded\n");
         return 1;
     }
-    runtime::DisplayPanel(orvex::update_handle);
     measure_led_interval();
     measure_reply_latency();
     measure_idle_cpu();
