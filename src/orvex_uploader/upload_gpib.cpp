@@ -63,6 +63,21 @@ int OX_Send(const char* command, char* reply, std::size_t size) {
 
 namespace {
 
+// A command of the sequence, with its answer in buf when it is a query; false
+// (with the message shown) when the driver reported an error.
+bool sent(const char* command) {
+    if (OX_Send(command, buf) == 0) return true;
+    fail_not_responding();
+    return false;
+}
+
+// One answer into buf; false (with the message shown) on a driver error.
+bool received() {
+    if (OX_Rcv(buf) == 0) return true;
+    fail_not_responding();
+    return false;
+}
+
 // Every step until the release; returns false when the run ends without it.
 bool run_to_release(const char* password) {
     Cls();
@@ -71,9 +86,8 @@ bool run_to_release(const char* password) {
     gpib::ibsre(board_nu, kRemoteEnable);
     GetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION_2, &gpib_addr);
 
-    if (OX_Send(kCmdReset, buf) != 0) {
+    if (!sent(kCmdReset)) {
         // The one early failure that gives the board up: it may not work at all.
-        fail_not_responding();
         release_board();
         return false;
     }
@@ -81,10 +95,7 @@ bool run_to_release(const char* password) {
     tx_indicator_wait();
     gpib::ibtmo(board_nu, gpib::T10s);
 
-    if (OX_Send(kCmdIdentify, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(kCmdIdentify)) return false;
     ProcessSystemEvents();
     tx_indicator_wait();
     extract_info(buf);
@@ -102,18 +113,12 @@ bool run_to_release(const char* password) {
     ProcessSystemEvents();
     clear(wrtBuf);
     Fmt(wrtBuf, kFmtUnlock, password);
-    if (OX_Send(wrtBuf, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(wrtBuf)) return false;
     tx_indicator_wait();
 
     clear(wrtBuf);
     Fmt(wrtBuf, kFmtPasswordState);
-    if (OX_Send(wrtBuf, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(wrtBuf)) return false;
     if (buf[0] == '0') {
         show_password_refused();
         return false;
@@ -126,29 +131,17 @@ bool run_to_release(const char* password) {
     show_message(kMsgSettingUp);
     ProcessDrawEvents();
     ProcessSystemEvents();
-    if (OX_Send(kCmdProgramMode, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(kCmdProgramMode)) return false;
     tx_indicator_wait();
-    if (OX_Rcv(buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!received()) return false;
 
     show_message(kMsgErasing);
     ProcessDrawEvents();
     ProcessSystemEvents();
-    if (OX_Send(kCmdErase, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(kCmdErase)) return false;
     ProcessSystemEvents();
     tx_indicator_wait();
-    if (OX_Rcv(buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!received()) return false;
     if (buf[0] == '\0') {
         fail_with(kMsgEraseFailed);
         return false;
@@ -183,19 +176,13 @@ bool run_to_release(const char* password) {
     // is still released.
     if (failure == 1) return true;
 
-    if (OX_Send(kCmdExit, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(kCmdExit)) return false;
     ProcessSystemEvents();
     show_progress_text(kMsgLoopDone);
     tx_indicator_wait();
     Delay(kExitPause_s);
 
-    if (OX_Send(kCmdIdentify, buf) != 0) {
-        fail_not_responding();
-        return false;
-    }
+    if (!sent(kCmdIdentify)) return false;
     tx_indicator_wait();
     extract_info(buf);
     show_second_identification();
