@@ -132,6 +132,29 @@ void show_progress() {
     ProcessSystemEvents();
 }
 
+void stream_hex_file(const std::function<bool()>& send_piece,
+                     const std::function<bool()>& before_showing) {
+    ii = 0;
+    for (;;) {
+        const bool have_piece = read_piece();
+        if (have_piece && !send_piece()) {
+            ProcessDrawEvents();
+            ProcessSystemEvents();
+            return;
+        }
+        compute_progress();
+        if (!before_showing()) return;
+        show_progress();
+        // At the end of the file the last pass only shows the figure.
+        if (!have_piece) return;
+    }
+}
+
+void put_command(const char* command) {
+    clear(wrtbuffer);
+    std::strncpy(wrtbuffer, command, sizeof wrtbuffer - 1);
+}
+
 void close_hex_file() {
     if (fileprg != nullptr) {
         std::fclose(fileprg);

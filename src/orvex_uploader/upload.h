@@ -2,6 +2,7 @@
 #pragma once
 
 #include <cstddef>
+#include <functional>
 
 namespace orvex {
 
@@ -68,6 +69,16 @@ void compute_progress();
 void show_progress();
 // Both of the above: the step that follows every piece and the end of the file.
 void progress_step();
+
+// Streams the open HEX file from its start. `send_piece` sends the piece in
+// wrtBuf and awaits what it draws from the unit; on false (its failure
+// reported) the loop repaints, processes events and ends. `before_showing`
+// runs once each percentage is known; on false the loop ends without showing it.
+void stream_hex_file(const std::function<bool()>& send_piece,
+                     const std::function<bool()>& before_showing = [] { return true; });
+
+// Puts `command` into the cleared wrtbuffer.
+void put_command(const char* command);
 void close_hex_file();
 
 // "OK TEST" when the revision changed.

@@ -78,6 +78,18 @@ bool received() {
     return false;
 }
 
+// Each piece goes out exactly as read, line end included; only a code test
+// is answered.
+bool send_piece() {
+    bool ok = OX_Send(wrtBuf, buf) == 0;
+    if (ok && piece_is_code_test()) {
+        tx_indicator_wait();
+        ok = OX_Rcv(rdBuf) == 0;
+    }
+    if (!ok) fail_not_responding();
+    return ok;
+}
+
 // Every step until the release; returns false when the run ends without it.
 bool run_to_release(const char* password) {
     Cls();
@@ -149,26 +161,7 @@ bool run_to_release(const char* password) {
     show_progress_text(kMsgProgramming);
 
     if (buf[0] == '0') {
-        ii = 0;
-        for (;;) {
-            const bool have_piece = read_piece();
-            if (have_piece) {
-                // Each piece goes out exactly as read, line end included.
-                bool sent = OX_Send(wrtBuf, buf) == 0;
-                if (sent && piece_is_code_test()) {
-                    tx_indicator_wait();
-                    sent = OX_Rcv(rdBuf) == 0;
-                }
-                if (!sent) {
-                    fail_not_responding();
-                    ProcessDrawEvents();
-                    ProcessSystemEvents();
-                    break;
-                }
-            }
-            progress_step();
-            if (!have_piece) break;
-        }
+        stream_hex_file(send_piece);
         close_hex_file();
     }
     tx_indicator_wait();

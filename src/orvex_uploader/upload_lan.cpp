@@ -57,10 +57,9 @@ void send(const char* data, int count, unsigned timeout_ms) {
     ClientTCPWrite(lan_handle, data, count, timeout_ms);
 }
 
-// Clears wrtbuffer, puts the command in and sends it with its exact length.
+// Puts the command into wrtbuffer and sends it with its exact length.
 void send_command(const char* command, unsigned timeout_ms) {
-    clear(wrtbuffer);
-    std::strncpy(wrtbuffer, command, sizeof wrtbuffer - 1);
+    put_command(command);
     send(wrtbuffer, StringLength(wrtbuffer), timeout_ms);
 }
 
@@ -101,20 +100,6 @@ bool send_piece() {
     }
     // Other pieces (blank lines, continuations of long lines) are not sent.
     return true;
-}
-
-void programming_loop() {
-    ii = 0;
-    for (;;) {
-        const bool have_piece = read_piece();
-        if (have_piece && !send_piece()) {
-            ProcessDrawEvents();
-            ProcessSystemEvents();
-            return;
-        }
-        progress_step();
-        if (!have_piece) return;
-    }
 }
 
 // Every step of the run while connected. The caller closes the connection.
@@ -180,7 +165,7 @@ void run_connected(const char* password) {
     show_progress_text(kMsgProgramming);
 
     if (rdbuffer[0] == '0') {
-        programming_loop();
+        stream_hex_file(send_piece);
         close_hex_file();
         if (failure == 0) show_message(kMsgLoopDone);
         ProcessDrawEvents();

@@ -62,12 +62,6 @@ int open_port() {
                          kDefaultQueueSize, kDefaultQueueSize);
 }
 
-// Puts a command into the cleared wrtbuffer.
-void put_command(const char* command) {
-    clear(wrtbuffer);
-    std::strncpy(wrtbuffer, command, sizeof wrtbuffer - 1);
-}
-
 // Lights the LED and writes the command in wrtbuffer with its exact length.
 int send_command() {
     handle_tx_timer();
@@ -129,10 +123,8 @@ bool reopen_if_due(int& reopen_stage) {
     return true;
 }
 
-bool fail_in_loop(const char* message) {
-    fail_with(message);
-    ProcessDrawEvents();
-    ProcessSystemEvents();
+bool fail_piece() {
+    fail_with(kMsgNoResponse);
     return false;
 }
 
@@ -143,7 +135,7 @@ bool send_piece() {
     Delay(kPiecePause_s);
     for (int attempt = 0; comresult == 0 && attempt < kExtraAttempts; ++attempt)
         comresult = ComWrt(COMPort, wrtBuf, lg);
-    if (comresult == 0) return fail_in_loop(kMsgNoResponse);
+    if (comresult == 0) return fail_piece();
 
     clear(rdbuffer);
     if (piece_is_record()) {
@@ -151,11 +143,11 @@ bool send_piece() {
         comresult = get_result_from_unit();
         for (int attempt = 0; comresult == 0 && attempt < kExtraAttempts; ++attempt)
             comresult = get_result_from_unit();
-        if (comresult == 0) return fail_in_loop(kMsgNoResponse);
+        if (comresult == 0) return fail_piece();
     } else if (piece_is_code_test()) {
         tx_indicator_wait();
         comresult = read_line(kLineReadMax);
-        if (comresult == 0) return fail_in_loop(kMsgNoResponse);
+        if (comresult == 0) return fail_piece();
         // Some test answers come as two lines; the second may be empty.
         if (StringLength(rdbuffer) < kShortCodeTestReply) read_line(kLineReadMax);
     }
@@ -163,16 +155,8 @@ bool send_piece() {
 }
 
 void programming_loop() {
-    ii = 0;
     int reopen_stage = 0;
-    for (;;) {
-        const bool have_piece = read_piece();
-        if (have_piece && !send_piece()) return;
-        compute_progress();
-        if (!reopen_if_due(reopen_stage)) return;
-        show_progress();
-        if (!have_piece) return;
-    }
+    stream_hex_file(send_piece, [&reopen_stage] { return reopen_if_due(reopen_stage); });
 }
 
 void release() {
