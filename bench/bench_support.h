@@ -4,6 +4,7 @@
 
 #include <QtGlobal>
 
+#include <cstdio>
 #include <ctime>
 
 #include "runtime.h"
@@ -23,10 +24,13 @@ inline void prefer_offscreen() {
     if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) qputenv("QT_QPA_PLATFORM", "offscreen");
 }
 
-// False when the panel cannot be loaded.
-inline bool show_program_panel() {
+// False, with a message naming the benchmark, when the panel cannot be loaded.
+inline bool show_program_panel(const char* benchmark) {
     runtime::SetCallbackTable(orvex::control_callbacks(), orvex::menu_callbacks());
-    if (orvex::start_up() < 0) return false;
+    if (orvex::start_up() < 0) {
+        std::fprintf(stderr, "%s: the panel did not load\n", benchmark);
+        return false;
+    }
     runtime::DisplayPanel(orvex::update_handle);
     return true;
 }

@@ -175,10 +175,7 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "bench_gpib: the GPIB driver library is not on the library path (%s)\n", dlerror());
         return 1;
     }
-    if (!bench::show_program_panel()) {
-        std::fprintf(stderr, "bench_gpib: the panel did not load\n");
-        return 1;
-    }
+    if (!bench::show_program_panel("bench_gpib")) return 1;
 
     QTemporaryDir dir;
     const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);

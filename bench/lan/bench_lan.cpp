@@ -201,10 +201,7 @@ void print_round(const char* who, int round, const LoopFigures& f) {
 int main(int argc, char* argv[]) {
     bench::prefer_offscreen();
     runtime::Startup startup(argc, argv);
-    if (!bench::show_program_panel()) {
-        std::printf("the panel could not be loaded\n");
-        return 1;
-    }
+    if (!bench::show_program_panel("bench_lan")) return 1;
     runtime::TriggerMenu(orvex::update_handle, ids::MENUBAR_BUSSELEC_LAN);
     runtime::SetTimeScale(kProgramTimeScale);
 

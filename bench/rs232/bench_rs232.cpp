@@ -63,10 +63,7 @@ int main(int argc, char** argv) {
     bench::prefer_offscreen();
     g_default_handler = qInstallMessageHandler(drop_platform_notes);
     runtime::Startup startup(argc, argv);
-    if (!bench::show_program_panel()) {
-        std::fprintf(stderr, "bench_rs232: the panel did not load\n");
-        return 1;
-    }
+    if (!bench::show_program_panel("bench_rs232")) return 1;
 
     QTemporaryDir dir;
     const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);

@@ -118,10 +118,7 @@ void measure_led_interval() {
 int main(int argc, char* argv[]) {
     bench::prefer_offscreen();
     runtime::Startup startup(argc, argv);
-    if (!bench::show_program_panel()) {
-        std::printf("the panel could not be loaded\n");
-        return 1;
-    }
+    if (!bench::show_program_panel("bench_waits")) return 1;
     measure_led_interval();
     measure_reply_latency();
     measure_idle_cpu();

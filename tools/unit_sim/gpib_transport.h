@@ -4,6 +4,8 @@
 // byte of each reply carrying EOI.
 #pragma once
 
+#include "delete_later.h"
+
 #include "gpib_wire.h"
 #include "line_assembler.h"
 #include "reply_queue.h"
@@ -35,9 +37,6 @@ class GpibTransport final : public QObject, public Transport {
   void close() override;
 
  private:
-  struct DeleteLater {
-    void operator()(QObject* object) const { object->deleteLater(); }
-  };
   struct Client {
     int id = 0;
     std::unique_ptr<QLocalSocket, DeleteLater> socket;

@@ -3,6 +3,8 @@
 // connection that holds it, and the lock ends with that connection.
 #pragma once
 
+#include "delete_later.h"
+
 #include "line_assembler.h"
 #include "reply_queue.h"
 #include "transport.h"
@@ -30,10 +32,6 @@ class LanTransport final : public QObject, public Transport {
   void close() override;
 
  private:
-  // A socket may be deleted only once control has left its signal handlers.
-  struct DeleteLater {
-    void operator()(QObject* object) const { object->deleteLater(); }
-  };
   struct Connection {
     int id = 0;
     std::unique_ptr<QTcpSocket, DeleteLater> socket;
