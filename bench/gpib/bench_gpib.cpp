@@ -121,8 +121,8 @@ double program_run(const QString& hex) {
     QString verdict;
     const bool flashed = sim.stop() && sim.verifyFlash(hex, &verdict);
     if (orvex::failure != 0 || messages != orvex::kOkTest || !flashed) {
-        std::fprintf(stderr, "bench_gpib: the upload failed: messages \"%s\", flash: %s\n", qPrintable(messages),
-                     qPrintable(verdict));
+        std::fprintf(stderr, "bench_gpib: the upload failed: messages \"%s\", flash: %s\n",
+                     qPrintable(messages), qPrintable(verdict));
         return -1;
     }
     return wall;
@@ -172,7 +172,8 @@ int main(int argc, char** argv) {
 
     Driver driver;
     if (!driver.load()) {
-        std::fprintf(stderr, "bench_gpib: the GPIB driver library is not on the library path (%s)\n", dlerror());
+        std::fprintf(stderr, "bench_gpib: the GPIB driver library is not on the library path (%s)\n",
+                     dlerror());
         return 1;
     }
     if (!bench::show_program_panel("bench_gpib")) return 1;
@@ -195,13 +196,15 @@ int main(int argc, char** argv) {
         if (wall < 0 || sending < 0) return 1;
         const double floor = pauses + sending;
         ratios.push_back(wall / floor);
-        std::printf("  run %d: wall %7.3f s, floor %7.3f s (pauses %.3f s + plain client %.3f s), "
-                    "overhead %.3f s = %.3f ms per piece, ratio %.4f\n",
-                    run, wall, floor, pauses, sending, wall - floor, 1000.0 * (wall - floor) / pieces.size(),
-                    wall / floor);
+        std::printf(
+            "  run %d: wall %7.3f s, floor %7.3f s (pauses %.3f s + plain client %.3f s), "
+            "overhead %.3f s = %.3f ms per piece, ratio %.4f\n",
+            run, wall, floor, pauses, sending, wall - floor, 1000.0 * (wall - floor) / pieces.size(),
+            wall / floor);
     }
     std::sort(ratios.begin(), ratios.end());
     const double median = ratios[ratios.size() / 2];
-    std::printf("  ratio (median) %.4f  (goal <= %.2f: %s)\n", median, kRatioGoal, median <= kRatioGoal ? "met" : "MISSED");
+    std::printf("  ratio (median) %.4f  (goal <= %.2f: %s)\n", median, kRatioGoal,
+                median <= kRatioGoal ? "met" : "MISSED");
     return 0;
 }

@@ -104,9 +104,11 @@ LoopFigures program_round(const SimProcess& sim, const QString& hex, int records
     QObject::disconnect(watch);
     runtime::SetTimeScale(kProgramTimeScale);
 
-    sim.waitForRecord([&](const QJsonObject& r) {
-        return r["transports"].toObject()["lan"].toObject()["records"].toInt() - before >= records;
-    }, std::chrono::milliseconds(2000));
+    sim.waitForRecord(
+        [&](const QJsonObject& r) {
+            return r["transports"].toObject()["lan"].toObject()["records"].toInt() - before >= records;
+        },
+        std::chrono::milliseconds(2000));
     const int after = sim.record()["transports"].toObject()["lan"].toObject()["records"].toInt();
     figures.records = after - before;
     figures.ok = figures.ok && orvex::failure == 0 && figures.records == records && sim.verifyFlash(hex);
@@ -190,10 +192,11 @@ double median(std::vector<double> values) {
 double best(const std::vector<double>& values) { return *std::max_element(values.begin(), values.end()); }
 
 void print_round(const char* who, int round, const LoopFigures& f) {
-    std::printf("  %-8s round %d: %6d records in %6.3f s = %8.0f records/s, CPU %6.3f s (%5.1f %% of a core, "
-                "%5.1f us per record)%s\n",
-                who, round, f.records, f.wall_s, f.rate(), f.cpu_s, f.wall_s > 0 ? 100.0 * f.cpu_s / f.wall_s : 0.0,
-                f.records > 0 ? 1e6 * f.cpu_s / f.records : 0.0, f.ok ? "" : "  FAILED");
+    std::printf(
+        "  %-8s round %d: %6d records in %6.3f s = %8.0f records/s, CPU %6.3f s (%5.1f %% of a core, "
+        "%5.1f us per record)%s\n",
+        who, round, f.records, f.wall_s, f.rate(), f.cpu_s, f.wall_s > 0 ? 100.0 * f.cpu_s / f.wall_s : 0.0,
+        f.records > 0 ? 1e6 * f.cpu_s / f.records : 0.0, f.ok ? "" : "  FAILED");
 }
 
 }  // namespace
@@ -234,10 +237,11 @@ int main(int argc, char* argv[]) {
         ratios.push_back(plain.rate() > 0 ? program.rate() / plain.rate() : 0);
     }
     const double ratio = median(ratios);
-    std::printf("median: program %.0f records/s (CPU %.1f us per record), floor %.0f records/s; best: program "
-                "%.0f, floor %.0f records/s\n",
-                median(program_rates), median(program_cpu), median(floor_rates), best(program_rates),
-                best(floor_rates));
+    std::printf(
+        "median: program %.0f records/s (CPU %.1f us per record), floor %.0f records/s; best: program "
+        "%.0f, floor %.0f records/s\n",
+        median(program_rates), median(program_cpu), median(floor_rates), best(program_rates),
+        best(floor_rates));
     std::printf("program / floor, median of the rounds: %.0f %% (goal >= %.0f %%): %s\n", 100.0 * ratio,
                 100.0 * kGoal, ratio >= kGoal ? "met" : "MISSED");
     sim.stop();

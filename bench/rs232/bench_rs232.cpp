@@ -90,8 +90,8 @@ int main(int argc, char** argv) {
     QString verdict;
     const bool flashed = stopped && sim.verifyFlash(hex, &verdict);
     if (orvex::failure != 0 || messages != orvex::kOkTest || !flashed) {
-        std::fprintf(stderr, "bench_rs232: the upload failed: messages \"%s\", flash: %s\n", qPrintable(messages),
-                     qPrintable(verdict));
+        std::fprintf(stderr, "bench_rs232: the upload failed: messages \"%s\", flash: %s\n",
+                     qPrintable(messages), qPrintable(verdict));
         return 1;
     }
 
@@ -105,7 +105,8 @@ int main(int argc, char** argv) {
     std::printf("  floor     %8.3f s  (pauses %.1f s, pieces %d x %.3f s, LED waits %.3f s)\n", floor,
                 kFixedPauses_s, pieces, kPiecePause_s, kFullLedWaits * kLedInterval_s + kLastLedWait_s);
     std::printf("  overhead  %8.3f s  = %.3f ms per piece\n", wall - floor, 1000.0 * (wall - floor) / pieces);
-    std::printf("  ratio     %8.4f    (goal <= %.2f: %s)\n", ratio, kRatioGoal, ratio <= kRatioGoal ? "met" : "MISSED");
+    std::printf("  ratio     %8.4f    (goal <= %.2f: %s)\n", ratio, kRatioGoal,
+                ratio <= kRatioGoal ? "met" : "MISSED");
     std::printf("  CPU       %8.3f s  = %.2f %% of wall (goal < %.0f %%: %s)\n", cpu, 100.0 * share,
                 100.0 * kCpuShareGoal, share < kCpuShareGoal ? "met" : "MISSED");
     return 0;

@@ -46,8 +46,10 @@ void measure_idle_cpu() {
     const int length = orvex::get_tcpread();
     const double cpu = bench::cpu_seconds() - cpu_before;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
-    std::printf("get_tcpread time-out: %.3f s wall, %.4f s CPU = %.2f %% of one core (goal < 2 %%), reply length %d\n",
-                wall, cpu, 100.0 * cpu / wall, length);
+    std::printf(
+        "get_tcpread time-out: %.3f s wall, %.4f s CPU = %.2f %% of one core (goal < 2 %%), reply length "
+        "%d\n",
+        wall, cpu, 100.0 * cpu / wall, length);
 }
 
 // A loopback peer that answers each request byte with a reply line and notes
@@ -60,7 +62,8 @@ void measure_reply_latency() {
     address.sin_family = AF_INET;
     address.sin_port = htons(5025);
     inet_pton(AF_INET, kPeerAddress, &address.sin_addr);
-    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 || listen(listener, 1) != 0) {
+    if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
+        listen(listener, 1) != 0) {
         std::printf("reply latency: cannot listen on %s:5025\n", kPeerAddress);
         return;
     }
@@ -91,14 +94,17 @@ void measure_reply_latency() {
         runtime::ClientTCPWrite(handle, "?", 1, 1000);
         if (orvex::get_tcpread() == 0) continue;
         const auto ended = Clock::now();
-        delays_us.push_back(std::chrono::duration<double, std::micro>(ended - sent[static_cast<std::size_t>(round)]).count());
+        delays_us.push_back(
+            std::chrono::duration<double, std::micro>(ended - sent[static_cast<std::size_t>(round)]).count());
     }
     runtime::DisconnectFromTCPServer(handle);
     peer.join();
     close(listener);
     if (delays_us.empty()) return;
-    std::printf("reply arrival to end of get_tcpread over %zu replies: median %.0f us, 90th %.0f us, max %.0f us (goal: median < 200 us)\n",
-                delays_us.size(), percentile(delays_us, 0.5), percentile(delays_us, 0.9), percentile(delays_us, 1.0));
+    std::printf(
+        "reply arrival to end of get_tcpread over %zu replies: median %.0f us, 90th %.0f us, max %.0f us "
+        "(goal: median < 200 us)\n",
+        delays_us.size(), percentile(delays_us, 0.5), percentile(delays_us, 0.9), percentile(delays_us, 1.0));
 }
 
 void measure_led_interval() {
@@ -109,8 +115,10 @@ void measure_led_interval() {
         orvex::tx_indicator_wait();
         intervals_ms.push_back(std::chrono::duration<double, std::milli>(Clock::now() - start).count());
     }
-    std::printf("Transmit LED interval over %d waits: median %.2f ms, min %.2f ms, max %.2f ms (goal 60 +- 5 ms)\n",
-                kLedRounds, percentile(intervals_ms, 0.5), percentile(intervals_ms, 0.0), percentile(intervals_ms, 1.0));
+    std::printf(
+        "Transmit LED interval over %d waits: median %.2f ms, min %.2f ms, max %.2f ms (goal 60 +- 5 ms)\n",
+        kLedRounds, percentile(intervals_ms, 0.5), percentile(intervals_ms, 0.0),
+        percentile(intervals_ms, 1.0));
 }
 
 }  // namespace

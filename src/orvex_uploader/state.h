@@ -10,11 +10,11 @@
 namespace orvex {
 
 // Buffer sizes.
-inline constexpr std::size_t kCommandSize = 256;   // wrtbuffer, rdbuffer, wrtBuf, buf
-inline constexpr std::size_t kAckBufferSize = 512; // rdBuf
-inline constexpr std::size_t kPathSize = 260;      // filename
-inline constexpr std::size_t kFieldSize = 40;      // one identity field
-inline constexpr std::size_t kUnitModelSize = 80;  // Unit, a space, Model
+inline constexpr std::size_t kCommandSize = 256;    // wrtbuffer, rdbuffer, wrtBuf, buf
+inline constexpr std::size_t kAckBufferSize = 512;  // rdBuf
+inline constexpr std::size_t kPathSize = 260;       // filename
+inline constexpr std::size_t kFieldSize = 40;       // one identity field
+inline constexpr std::size_t kUnitModelSize = 80;   // Unit, a space, Model
 inline constexpr std::size_t kBusTextSize = 20;
 inline constexpr std::size_t kPasswordSize = 20;
 inline constexpr std::size_t kDeviceNameSize = 20;

@@ -34,7 +34,7 @@ constexpr Visibility kGpibArrangement[] = {
     {ids::UPDATE_TEXTMSG_BAUD, 0},    {ids::UPDATE_IPADDR, 0},
 };
 constexpr Visibility kLanArrangement[] = {
-    {ids::UPDATE_BUS_SELECTION_2, 0}, {ids::UPDATE_COMPORTS, 0}, {ids::UPDATE_TEXTMSG_BAUD, 0},
+    {ids::UPDATE_BUS_SELECTION_2, 0}, {ids::UPDATE_COMPORTS, 0},   {ids::UPDATE_TEXTMSG_BAUD, 0},
     {ids::UPDATE_IPADDR, 1},          {ids::UPDATE_GPIBBOARDS, 0},
 };
 
@@ -119,10 +119,8 @@ int get_filename(int panel, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char title[kFileSelectTitleSize] = {};
     GetPanelAttribute(panel, ATTR_TITLE, title);
-    const int result =
-        FileSelectPopup("", "*.HEX", "*.HEX", title, VAL_SELECT_BUTTON, 0, 0, 1, 0, filename);
-    if (result > 0 && panel == update_handle)
-        SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, filename);
+    const int result = FileSelectPopup("", "*.HEX", "*.HEX", title, VAL_SELECT_BUTTON, 0, 0, 1, 0, filename);
+    if (result > 0 && panel == update_handle) SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, filename);
     return result;
 }
 

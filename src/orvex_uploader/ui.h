@@ -26,9 +26,7 @@ void BUS_LAN(int menuBar, int menuItem, void* callbackData, int panel);
 void Exit_Program(int menuBar, int menuItem, void* callbackData, int panel);
 
 // Control callbacks.
-int get_filename(int panel, int control, int event, void* callbackData, int eventData1,
-                 int eventData2);
-int OK_File(int panel, int control, int event, void* callbackData, int eventData1,
-            int eventData2);
+int get_filename(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int OK_File(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 }  // namespace orvex

@@ -32,8 +32,7 @@ constexpr int kRunLockedControls[] = {
 constexpr int kPieceReadSize = 64;
 
 void set_run_controls_locked(int locked) {
-    for (int control : kRunLockedControls)
-        SetCtrlAttribute(update_handle, control, ATTR_DIMMED, locked);
+    for (int control : kRunLockedControls) SetCtrlAttribute(update_handle, control, ATTR_DIMMED, locked);
     SetCtrlAttribute(update_handle, ids::UPDATE_FILE_NAME, ATTR_NO_EDIT_TEXT, locked);
 }
 
@@ -132,8 +131,7 @@ void show_progress() {
     ProcessSystemEvents();
 }
 
-void stream_hex_file(const std::function<bool()>& send_piece,
-                     const std::function<bool()>& before_showing) {
+void stream_hex_file(const std::function<bool()>& send_piece, const std::function<bool()>& before_showing) {
     ii = 0;
     for (;;) {
         const bool have_piece = read_piece();

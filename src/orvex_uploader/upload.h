@@ -34,12 +34,11 @@ inline constexpr const char* kCmdProgramMode = "DIAG:PRG\n";
 inline constexpr const char* kCmdErase = "ERASE\n";
 inline constexpr const char* kCmdExit = "EXIT\n";
 
-int start_update(int panel, int control, int event, void* callbackData, int eventData1,
-                 int eventData2);
+int start_update(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 // Operator messages and progress texts in the Messages field.
-void show_message(const char* text);          // writes UPDATE_ERR
-void show_progress_text(const char* text);    // writes UPDATE_ERR and repaints
+void show_message(const char* text);        // writes UPDATE_ERR
+void show_progress_text(const char* text);  // writes UPDATE_ERR and repaints
 // Writes `text` into UPDATE_ERR, sets failure and repaints.
 void fail_with(const char* text);
 
@@ -74,8 +73,9 @@ void progress_step();
 // wrtBuf and awaits what it draws from the unit; on false (its failure
 // reported) the loop repaints, processes events and ends. `before_showing`
 // runs once each percentage is known; on false the loop ends without showing it.
-void stream_hex_file(const std::function<bool()>& send_piece,
-                     const std::function<bool()>& before_showing = [] { return true; });
+void stream_hex_file(
+    const std::function<bool()>& send_piece,
+    const std::function<bool()>& before_showing = [] { return true; });
 
 // Puts `command` into the cleared wrtbuffer.
 void put_command(const char* command);

@@ -20,8 +20,8 @@ namespace {
 
 constexpr int kRemoteEnable = 1;
 constexpr int kBoardOffline = 0;
-constexpr int kMaxAnswer = 255;              // bytes one read may store
-constexpr double kExitPause_s = 10.0;        // the unit restarts with its new firmware
+constexpr int kMaxAnswer = 255;        // bytes one read may store
+constexpr double kExitPause_s = 10.0;  // the unit restarts with its new firmware
 constexpr const char* kMsgNotResponding = "Unit Not Responding";
 constexpr const char* kFmtPasswordState = "%s<:syst:pass:stat?\n";
 

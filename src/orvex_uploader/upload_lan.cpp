@@ -20,11 +20,11 @@ constexpr int kUnitPort = 5025;
 constexpr unsigned kConnectTimeout_ms = 5000;
 constexpr unsigned kCommandWriteTimeout_ms = 1000;  // from the lock request to "ERASE"
 constexpr unsigned kPieceWriteTimeout_ms = 200;
-constexpr unsigned kLateWriteTimeout_ms = 500;      // "EXIT" and the second "*IDN?"
+constexpr unsigned kLateWriteTimeout_ms = 500;  // "EXIT" and the second "*IDN?"
 constexpr unsigned kCallbackReadTimeout_ms = 1000;
 constexpr double kResetPause_s = 1.0;
 constexpr double kErasePause_s = 5.0;
-constexpr double kExitPause_s = 12.0;               // the unit restarts with its new firmware
+constexpr double kExitPause_s = 12.0;  // the unit restarts with its new firmware
 
 // The lock request: DC2 and a line feed.
 constexpr char kLockRequest[] = {0x12, 0x0A};
@@ -192,8 +192,8 @@ void run_connected(const char* password) {
 
 void lan_sequence(const char* password) {
     GetCtrlVal(update_handle, ids::UPDATE_IPADDR, serverName);
-    comresult = ConnectToTCPServer(&lan_handle, kUnitPort, serverName, ClientCallback, nullptr,
-                                   kConnectTimeout_ms);
+    comresult =
+        ConnectToTCPServer(&lan_handle, kUnitPort, serverName, ClientCallback, nullptr, kConnectTimeout_ms);
     if (comresult != 0) {
         fail_with(kMsgNoConnection);
         return;
@@ -209,7 +209,8 @@ int ClientCallback(unsigned handle, int xType, int, void*) {
     gHandle = handle;
     if (xType != TCP_DATAREADY) return 0;
     char block[kReceiveBlockSize] = {};
-    const int received = ClientTCPRead(gHandle, block, static_cast<int>(sizeof block), kCallbackReadTimeout_ms);
+    const int received =
+        ClientTCPRead(gHandle, block, static_cast<int>(sizeof block), kCallbackReadTimeout_ms);
     if (received < 0) {
         // One error, one pop-up: errors while it is open are not stacked on it.
         if (!read_error_shown) {

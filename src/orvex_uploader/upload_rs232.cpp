@@ -29,8 +29,8 @@ constexpr int kCarriageReturn = 13;
 // Pauses.
 constexpr double kResetPause_s = 1.0;
 constexpr double kPiecePause_s = 0.015;
-constexpr double kReopenPause_s = 0.5;       // before and after each mid-programming re-opening
-constexpr double kExitPortClosed_s = 10.0;   // the unit restarts with its new firmware
+constexpr double kReopenPause_s = 0.5;      // before and after each mid-programming re-opening
+constexpr double kExitPortClosed_s = 10.0;  // the unit restarts with its new firmware
 constexpr double kAfterExitReopen_s = 2.0;
 constexpr double kReleasePause_s = 1.0;
 
@@ -38,9 +38,9 @@ constexpr double kReleasePause_s = 1.0;
 constexpr int kLineReadMax = 256;
 constexpr int kPasswordReadMax = 64;
 constexpr int kProgramModeReadMax = 7;
-constexpr int kProgramModeReplyLength = 6;   // "READY\r" before the line feed
+constexpr int kProgramModeReplyLength = 6;  // "READY\r" before the line feed
 constexpr int kEraseReadMax = 64;
-constexpr int kShortCodeTestReply = 5;       // a shorter answer is followed by one more line
+constexpr int kShortCodeTestReply = 5;  // a shorter answer is followed by one more line
 static_assert(kLineReadMax <= int(kCommandSize), "a whole reply line fits the read buffer");
 
 // A piece is written, and a record's acknowledgment awaited, at most this
@@ -58,8 +58,8 @@ constexpr const char* kMsgIncorrectResponse = "Incorrect Unit Response";
 constexpr const char* kCmdRelease = "syst:rem 0\n";
 
 int open_port() {
-    return OpenComConfig(COMPort, deviceName, kBaudRate, kParityNone, kDataBits, kStopBits,
-                         kDefaultQueueSize, kDefaultQueueSize);
+    return OpenComConfig(COMPort, deviceName, kBaudRate, kParityNone, kDataBits, kStopBits, kDefaultQueueSize,
+                         kDefaultQueueSize);
 }
 
 // Lights the LED and writes the command in wrtbuffer with its exact length.
@@ -108,8 +108,8 @@ bool identify() {
 // Step taken when the progress first passes 33 % and again 67 %: the unit
 // expects its port to be closed and opened again while it programs.
 bool reopen_if_due(int& reopen_stage) {
-    const bool due = (k > kSecondReopenPercent && reopen_stage < 2) ||
-                     (k > kFirstReopenPercent && reopen_stage == 0);
+    const bool due =
+        (k > kSecondReopenPercent && reopen_stage < 2) || (k > kFirstReopenPercent && reopen_stage == 0);
     if (!due) return true;
     reopen_stage = k > kSecondReopenPercent ? 2 : 1;
     CloseCom(COMPort);

@@ -14,13 +14,9 @@ int get_tcpread();
 // or 0 when the Com timer ran out.
 int get_result_from_unit();
 
-int LanTimer(int panel, int control, int event, void* callbackData, int eventData1,
-             int eventData2);
-int ComTimer(int panel, int control, int event, void* callbackData, int eventData1,
-             int eventData2);
-int Generic_Timer(int panel, int control, int event, void* callbackData, int eventData1,
-                  int eventData2);
-int TX_TIMER(int panel, int control, int event, void* callbackData, int eventData1,
-             int eventData2);
+int LanTimer(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int ComTimer(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int Generic_Timer(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
+int TX_TIMER(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 }  // namespace orvex

@@ -14,9 +14,9 @@ namespace {
 constexpr double kTestScale = 0.02;
 
 constexpr int kBoard = 0;
-constexpr int kUnitAddress = 6;   // the panel's default and the simulator's
+constexpr int kUnitAddress = 6;  // the panel's default and the simulator's
 constexpr int kRecords = 20;
-constexpr int kAnswerBytes = 255; // one read stores at most this many
+constexpr int kAnswerBytes = 255;        // one read stores at most this many
 constexpr int kBoardTimeout_ms = 10000;  // T10s
 // Commands that draw a read besides the pieces: both identifications, the
 // password state, the programming-mode and the erase answers.
@@ -26,7 +26,8 @@ constexpr int kCommandWrites = 8;  // every command of a complete run
 const QString kNotResponding = QStringLiteral("Unit Not Responding");
 
 const QStringList kUpToIdentify = {"*RST", "*IDN?"};
-const QStringList kUpToPasswordState = kUpToIdentify + QStringList{":SYST:PASS:CEN MORVANTE", ":syst:pass:stat?"};
+const QStringList kUpToPasswordState =
+    kUpToIdentify + QStringList{":SYST:PASS:CEN MORVANTE", ":syst:pass:stat?"};
 const QStringList kUpToProgramMode = kUpToPasswordState + QStringList{"DIAG:PRG"};
 const QStringList kUpToErase = kUpToProgramMode + QStringList{"ERASE"};
 const QStringList kAfterFile = {"EXIT", "*IDN?"};
@@ -53,7 +54,9 @@ bool start_unit(SimProcess& sim, const QStringList& args = {}) {
     return true;
 }
 
-void set_address(int address) { runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_BUS_SELECTION_2, address); }
+void set_address(int address) {
+    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_BUS_SELECTION_2, address);
+}
 
 // A complete run against a healthy unit that has left programming mode
 // `exits_before` times: flash, board offline, file closed.
@@ -76,12 +79,12 @@ struct FailureCase {
     QByteArray password{};
     QString message{};
     int failure = 1;
-    QStringList heard{};       // commands the unit heard
-    int records = 0;           // records that reached the unit
-    bool released = false;     // board offline at the end
-    bool codedFile = false;    // the file holds code tests
+    QStringList heard{};         // commands the unit heard
+    int records = 0;             // records that reached the unit
+    bool released = false;       // board offline at the end
+    bool codedFile = false;      // the file holds code tests
     bool freshUnitNext = false;  // the fault stays with the unit: the next run meets a healthy one
-    QString revisionAfter{};   // shown only when the second identification was read
+    QString revisionAfter{};     // shown only when the second identification was read
     QString nextBefore = e2e::kOldRevision;
 };
 
@@ -131,19 +134,23 @@ private slots:
         QTest::addColumn<CompleteCase>("c");
         const QByteArray identity = "ORVEX,ZRA 12-34,01/01/2010,A123,";
         // The panel as it starts (IEEE-488, GPIB0, address 6) at the unit's own pace.
-        QTest::newRow("real time") << CompleteCase{.realTime = true, .file = "coded", .lastAnswer = identity + "V8.20\r"};
-        QTest::newRow("answer ends in CR LF: CR kept") << CompleteCase{.file = "plain", .lastAnswer = identity + "V8.20\r"};
+        QTest::newRow("real time") << CompleteCase{
+            .realTime = true, .file = "coded", .lastAnswer = identity + "V8.20\r"};
+        QTest::newRow("answer ends in CR LF: CR kept")
+            << CompleteCase{.file = "plain", .lastAnswer = identity + "V8.20\r"};
         // The rest of the answer is never read: the next command makes the unit drop it.
-        QTest::newRow("answer longer than 255 bytes")
-            << CompleteCase{.unitArgs = {"--idn-length", "300"},
-                            .file = "plain",
-                            .lastAnswer = (identity + "V8.20," + QByteArray(kAnswerBytes, 'X')).left(kAnswerBytes),
-                            .discarded = 300 - kAnswerBytes};
+        QTest::newRow("answer longer than 255 bytes") << CompleteCase{
+            .unitArgs = {"--idn-length", "300"},
+            .file = "plain",
+            .lastAnswer = (identity + "V8.20," + QByteArray(kAnswerBytes, 'X')).left(kAnswerBytes),
+            .discarded = 300 - kAnswerBytes};
         QTest::newRow("long lines in pieces, continuations beginning with T")
             << CompleteCase{.file = "pieces", .lastAnswer = identity + "V8.20\r"};
         QTest::newRow("answer without line end stays whole")
-            << CompleteCase{.unitArgs = {"--idn-reply", QString::fromLatin1(identity + "V8.10")}, .file = "plain",
-                            .lastAnswer = identity + "V8.10", .after = e2e::kOldRevision};
+            << CompleteCase{.unitArgs = {"--idn-reply", QString::fromLatin1(identity + "V8.10")},
+                            .file = "plain",
+                            .lastAnswer = identity + "V8.10",
+                            .after = e2e::kOldRevision};
     }
 
     // Everything goes out with EOI, every read waits T10s at most, answers
@@ -174,7 +181,8 @@ private slots:
 
         E2E_WAIT_RECORD(sim, offline_after_exits(r, 1));
         const QJsonObject record = sim.record();
-        if (c.file != "pieces") QCOMPARE(heard(record), kUpToErase + e2e::non_record_lines(hex, "Tt") + kAfterFile);
+        if (c.file != "pieces")
+            QCOMPARE(heard(record), kUpToErase + e2e::non_record_lines(hex, "Tt") + kAfterFile);
         QCOMPARE(record["records"].toObject()["accepted"].toInt(), e2e::record_count(hex));
         const QJsonObject bus = gpib_of(record);
         QCOMPARE(bus["interfaceClears"].toInt(), 2);
@@ -193,51 +201,72 @@ private slots:
     void failures_data() {
         QTest::addColumn<FailureCase>("c");
         const QStringList all = kUpToErase + kAfterFile;
-        QTest::newRow("reset: no unit socket") << FailureCase{.setup = Setup::noSocket, .message = kNotResponding,
-                                                              .released = true};
+        QTest::newRow("reset: no unit socket")
+            << FailureCase{.setup = Setup::noSocket, .message = kNotResponding, .released = true};
         QTest::newRow("reset: nobody at the address")
             << FailureCase{.setup = Setup::wrongAddress, .message = kNotResponding, .released = true};
-        QTest::newRow("no identification")
-            << FailureCase{.unitArgs = {"--silent", "idn@1"}, .message = kNotResponding, .heard = kUpToIdentify};
-        QTest::newRow("unknown maker") << FailureCase{.unitArgs = {"--maker", "ACME"}, .message = "Unknown Unit",
-                                                      .heard = kUpToIdentify, .freshUnitNext = true};
-        QTest::newRow("wrong model") << FailureCase{.unitArgs = {"--family", "ZR"}, .message = "Wrong Model/Revision",
-                                                    .heard = kUpToIdentify, .freshUnitNext = true};
-        QTest::newRow("no password state")
-            << FailureCase{.unitArgs = {"--silent", "stat@1"}, .message = kNotResponding, .heard = kUpToPasswordState};
+        QTest::newRow("no identification") << FailureCase{
+            .unitArgs = {"--silent", "idn@1"}, .message = kNotResponding, .heard = kUpToIdentify};
+        QTest::newRow("unknown maker") << FailureCase{.unitArgs = {"--maker", "ACME"},
+                                                      .message = "Unknown Unit",
+                                                      .heard = kUpToIdentify,
+                                                      .freshUnitNext = true};
+        QTest::newRow("wrong model") << FailureCase{.unitArgs = {"--family", "ZR"},
+                                                    .message = "Wrong Model/Revision",
+                                                    .heard = kUpToIdentify,
+                                                    .freshUnitNext = true};
+        QTest::newRow("no password state") << FailureCase{
+            .unitArgs = {"--silent", "stat@1"}, .message = kNotResponding, .heard = kUpToPasswordState};
         QTest::newRow("password refused")
-            << FailureCase{.setup = Setup::password, .password = "WRONG", .failure = 0,
+            << FailureCase{.setup = Setup::password,
+                           .password = "WRONG",
+                           .failure = 0,
                            .heard = kUpToIdentify + QStringList{":SYST:PASS:CEN WRONG", ":syst:pass:stat?"}};
         // The unlock becomes a query: its read waits out the board's time-out.
         QTest::newRow("password with a question mark")
-            << FailureCase{.setup = Setup::password, .password = "AB?CD", .message = kNotResponding,
+            << FailureCase{.setup = Setup::password,
+                           .password = "AB?CD",
+                           .message = kNotResponding,
                            .heard = kUpToIdentify + QStringList{":SYST:PASS:CEN AB?CD"}};
         QTest::newRow("file cannot be opened")
             << FailureCase{.setup = Setup::missingFile, .failure = 0, .heard = kUpToPasswordState};
-        QTest::newRow("no programming-mode answer")
-            << FailureCase{.unitArgs = {"--silent", "prg@1"}, .message = kNotResponding, .heard = kUpToProgramMode};
-        QTest::newRow("empty erase answer") << FailureCase{.unitArgs = {"--erase-reply", "\\n"}, .message = "Erase Failed",
-                                                           .heard = kUpToErase, .freshUnitNext = true};
+        QTest::newRow("no programming-mode answer") << FailureCase{
+            .unitArgs = {"--silent", "prg@1"}, .message = kNotResponding, .heard = kUpToProgramMode};
+        QTest::newRow("empty erase answer") << FailureCase{.unitArgs = {"--erase-reply", "\\n"},
+                                                           .message = "Erase Failed",
+                                                           .heard = kUpToErase,
+                                                           .freshUnitNext = true};
         // Nothing programmed, yet EXIT, identification and release follow.
-        QTest::newRow("erase answer not 0")
-            << FailureCase{.unitArgs = {"--erase-reply", "1\\r\\n"}, .failure = 0, .heard = all, .released = true,
-                           .freshUnitNext = true, .revisionAfter = e2e::kOldRevision};
+        QTest::newRow("erase answer not 0") << FailureCase{.unitArgs = {"--erase-reply", "1\\r\\n"},
+                                                           .failure = 0,
+                                                           .heard = all,
+                                                           .released = true,
+                                                           .freshUnitNext = true,
+                                                           .revisionAfter = e2e::kOldRevision};
         // The records before the first code test, which goes unanswered.
         const QStringList tests = e2e::non_record_lines(hex_["coded"], "T");
         const auto lines = e2e::file_lines(hex_["coded"]);
-        const int before_test = std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.startsWith('T'); }) -
-                                lines.begin();
-        QTest::newRow("code test unanswered")
-            << FailureCase{.unitArgs = {"--silent", "test@1"}, .message = kNotResponding,
-                           .heard = kUpToErase + tests.mid(0, 1), .records = before_test, .released = true,
-                           .codedFile = true};
-        QTest::newRow("link dropped in the loop")
-            << FailureCase{.unitArgs = {"--drop-after", "5"}, .message = kNotResponding, .heard = kUpToErase,
-                           .records = 5, .released = true, .freshUnitNext = true};
+        const int before_test =
+            std::find_if(lines.begin(), lines.end(), [](auto& l) { return l.startsWith('T'); }) -
+            lines.begin();
+        QTest::newRow("code test unanswered") << FailureCase{.unitArgs = {"--silent", "test@1"},
+                                                             .message = kNotResponding,
+                                                             .heard = kUpToErase + tests.mid(0, 1),
+                                                             .records = before_test,
+                                                             .released = true,
+                                                             .codedFile = true};
+        QTest::newRow("link dropped in the loop") << FailureCase{.unitArgs = {"--drop-after", "5"},
+                                                                 .message = kNotResponding,
+                                                                 .heard = kUpToErase,
+                                                                 .records = 5,
+                                                                 .released = true,
+                                                                 .freshUnitNext = true};
         // The unit took its new firmware: the next run finds it already updated.
-        QTest::newRow("no second identification")
-            << FailureCase{.unitArgs = {"--silent", "idn@2"}, .message = kNotResponding, .heard = all,
-                           .records = kRecords + 1, .nextBefore = e2e::kNewRevision};
+        QTest::newRow("no second identification") << FailureCase{.unitArgs = {"--silent", "idn@2"},
+                                                                 .message = kNotResponding,
+                                                                 .heard = all,
+                                                                 .records = kRecords + 1,
+                                                                 .nextBefore = e2e::kNewRevision};
     }
 
     // Every way a run can fail, what the unit heard, the board and the file
@@ -252,7 +281,8 @@ private slots:
         op.choose_file(c.setup == Setup::missingFile ? files_.filePath("absent.hex") : hex);
         if (c.setup == Setup::password) op.type_password(QString::fromLatin1(c.password));
         if (c.setup == Setup::wrongAddress) set_address(kUnitAddress + 1);
-        if (c.setup == Setup::noSocket) qputenv("ORVEX_GPIB_SIM", files_.filePath("absent%d.sock").toLocal8Bit());
+        if (c.setup == Setup::noSocket)
+            qputenv("ORVEX_GPIB_SIM", files_.filePath("absent%d.sock").toLocal8Bit());
         const qint64 run_ms = op.start();
         QCOMPARE(op.messages(), c.message);
         QCOMPARE(orvex::failure, c.failure);
@@ -299,7 +329,8 @@ private slots:
     // there, the next run loads it. Own CTest entry, library path empty at first.
     void withoutDriverLibrary() {
         const QString directory = qEnvironmentVariable("ORVEX_E2E_EMPTY_DRIVER_DIR");
-        if (directory.isEmpty()) QSKIP("needs a library path without the driver (CTest entry e2e_test_gpib_no_driver)");
+        if (directory.isEmpty())
+            QSKIP("needs a library path without the driver (CTest entry e2e_test_gpib_no_driver)");
         const QString installed = QDir(directory).filePath(QStringLiteral("libgpib.so.0"));
         QFile::remove(installed);
         const auto cleanup = qScopeGuard([&] { QFile::remove(installed); });

@@ -23,15 +23,17 @@ const char* const kDenied = "<DENIED LOCK>\r\n";
 
 enum class Extra {
     None,
-    PasswordMessage,   // wrong-password message shown, Messages empty
-    FilePanel,         // file error panel shown, Messages empty
+    PasswordMessage,  // wrong-password message shown, Messages empty
+    FilePanel,        // file error panel shown, Messages empty
     StoppedBeforeErase,
-    NoPieceSent,       // erase refused: no record, but EXIT and the second "*IDN?"
-    StoppedInLoop,     // no "EXIT" after a failure inside the loop
-    LockHeld,          // a second connection holds the lock during the run
+    NoPieceSent,    // erase refused: no record, but EXIT and the second "*IDN?"
+    StoppedInLoop,  // no "EXIT" after a failure inside the loop
+    LockHeld,       // a second connection holds the lock during the run
 };
 
-QJsonArray connections(const QJsonObject& record) { return record["lan"].toObject()["connections"].toArray(); }
+QJsonArray connections(const QJsonObject& record) {
+    return record["lan"].toObject()["connections"].toArray();
+}
 QStringList commands(const QJsonObject& record) { return e2e::heard(record, "lan"); }
 
 // `count` connections made, and none of them left open but the first `held`.
@@ -88,7 +90,8 @@ class LanUploadTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(files_.isValid());
-        firmware_ = e2e::make_hex(files_, "firmware.hex", kRecords, {"--test-lines", QString::number(kCodeTests)});
+        firmware_ =
+            e2e::make_hex(files_, "firmware.hex", kRecords, {"--test-lines", QString::number(kCodeTests)});
         short_ = e2e::make_hex(files_, "short.hex", 3);
         QVERIFY(!firmware_.isEmpty() && !short_.isEmpty());
     }
@@ -106,12 +109,13 @@ private slots:
 
         const QString ok = e2e::kPassword;
         const auto row = [&](const char* name, const QStringList& args, const QString& message,
-                             Extra extra = Extra::None, QString retry = e2e::kOldRevision, QString password = {}) {
+                             Extra extra = Extra::None, QString retry = e2e::kOldRevision,
+                             QString password = {}) {
             QTest::newRow(name) << args << (password.isEmpty() ? ok : password) << message << extra << retry;
         };
         row("lock held elsewhere", {}, kDenied, Extra::LockHeld);
-        row("lock held elsewhere, denial in two segments", QStringList{"--split", "lock"} + kSplitGap, kDenied,
-            Extra::LockHeld);
+        row("lock held elsewhere, denial in two segments", QStringList{"--split", "lock"} + kSplitGap,
+            kDenied, Extra::LockHeld);
         row("lock unanswered", {"--silent", "lock:once"}, "Unable to Get a LOCK");
         row("no identification", {"--silent", "idn:once"}, "Identification Failed");
         row("unknown maker", {"--maker", "ACME"}, "Unknown Unit", Extra::None, QString());
@@ -144,7 +148,8 @@ private slots:
         QTcpSocket holder;
         const int held = extra == Extra::LockHeld ? 1 : 0;
         if (held) QVERIFY(take_lock(holder, sim));
-        LanOperator op(sim.lanAddress(), extra == Extra::FilePanel ? files_.filePath("absent.hex") : firmware_);
+        LanOperator op(sim.lanAddress(),
+                       extra == Extra::FilePanel ? files_.filePath("absent.hex") : firmware_);
         op.type_password(password);
         op.start();
 
@@ -156,26 +161,26 @@ private slots:
         const QJsonObject first = sim.record();
         const QStringList heard = commands(first);
         switch (extra) {
-        case Extra::LockHeld:
-            QCOMPARE(lock_of(first, 2), QStringLiteral("denied"));
-            QCOMPARE(op.revision_before(), QString());
-            holder.disconnectFromHost();
-            E2E_WAIT_RECORD(sim, all_closed(r, 2));
-            break;
-        case Extra::StoppedBeforeErase:
-            QVERIFY(!heard.contains("ERASE"));
-            break;
-        case Extra::NoPieceSent:
-            QCOMPARE(e2e::link_of(first, "lan")["records"].toInt(), 0);
-            QCOMPARE(heard.mid(heard.indexOf("ERASE") + 1), (QStringList{"EXIT", "*IDN?"}));
-            QCOMPARE(op.revision_after(), e2e::kOldRevision);
-            break;
-        case Extra::StoppedInLoop:
-            QVERIFY(!heard.contains("EXIT"));
-            QVERIFY(op.progress() < 100);
-            break;
-        default:
-            break;
+            case Extra::LockHeld:
+                QCOMPARE(lock_of(first, 2), QStringLiteral("denied"));
+                QCOMPARE(op.revision_before(), QString());
+                holder.disconnectFromHost();
+                E2E_WAIT_RECORD(sim, all_closed(r, 2));
+                break;
+            case Extra::StoppedBeforeErase:
+                QVERIFY(!heard.contains("ERASE"));
+                break;
+            case Extra::NoPieceSent:
+                QCOMPARE(e2e::link_of(first, "lan")["records"].toInt(), 0);
+                QCOMPARE(heard.mid(heard.indexOf("ERASE") + 1), (QStringList{"EXIT", "*IDN?"}));
+                QCOMPARE(op.revision_after(), e2e::kOldRevision);
+                break;
+            case Extra::StoppedInLoop:
+                QVERIFY(!heard.contains("EXIT"));
+                QVERIFY(op.progress() < 100);
+                break;
+            default:
+                break;
         }
 
         op.dismiss_file_panel();
@@ -206,11 +211,13 @@ private slots:
         QTest::newRow("three groups") << "127.0.0" << QStringList{} << false;
         QTest::newRow("empty") << " " << QStringList{} << false;
         QTest::newRow("zero-padded address") << "padded" << QStringList{} << false;
-        QTest::newRow("identification in two segments") << "unit" << QStringList{"--split", "idn"} + kSplitGap
-                                                        << false;
+        QTest::newRow("identification in two segments")
+            << "unit" << QStringList{"--split", "idn"} + kSplitGap << false;
         QTest::newRow("300-byte identification") << "unit" << QStringList{"--idn-length", "300"} << false;
-        QTest::newRow("program-mode reply of 6") << "unit" << QStringList{"--prg-reply", "BUSY\\r\\n"} << false;
-        QTest::newRow("erase answered while the LED is lit") << "unit" << QStringList{"--erase-ms", "0"} << false;
+        QTest::newRow("program-mode reply of 6")
+            << "unit" << QStringList{"--prg-reply", "BUSY\\r\\n"} << false;
+        QTest::newRow("erase answered while the LED is lit")
+            << "unit" << QStringList{"--erase-ms", "0"} << false;
         // The last acknowledgment's line end, late in the EXIT pause, is no identification.
         QTest::newRow("late line end before the identification")
             << "unit" << QStringList{"--split", "record@2", "--split-gap-ms", "100"} << true;
@@ -231,7 +238,9 @@ private slots:
         const bool reachable = address == "unit" || address == "padded" || scale == 1.0;
         if (address == "stopped") QVERIFY(sim.stop());
 
-        LanOperator op(address == "padded" ? padded.join('.') : reachable || address == "stopped" ? unit : address,
+        LanOperator op(address == "padded"                 ? padded.join('.')
+                       : reachable || address == "stopped" ? unit
+                                                           : address,
                        hex);
         // The Transmit LED goes out one interval after each write; the last two
         // times are those of "EXIT" and of the identification that follows it.
@@ -242,7 +251,8 @@ private slots:
         if (!reachable) {
             QCOMPARE(op.messages(), QStringLiteral("Failed To Connect"));
             QCOMPARE(op.revision_before(), QString());
-            if (address == "stopped") E2E_START(sim, e2e::sim_time_scale_args(kFast) + QStringList{"--lan", unit});
+            if (address == "stopped")
+                E2E_START(sim, e2e::sim_time_scale_args(kFast) + QStringList{"--lan", unit});
             op.type_address(unit);
             op.start();
         }
@@ -269,8 +279,8 @@ private slots:
         const QByteArray full = QByteArray(int(orvex::kCommandSize) - 1, 'X');
         QTest::newRow("longer than the buffer") << QByteArray(300, 'X') << QByteArray() << full;
         QTest::newRow("zero byte") << QByteArray("AB\0CD", 5) << QByteArray() << QByteArray("AB");
-        QTest::newRow("two segments") << QByteArray("ORVEX,ZRA") << QByteArray(" 12-34\r\n")
-                                      << QByteArray("ORVEX,ZRA 12-34\r\n");
+        QTest::newRow("two segments")
+            << QByteArray("ORVEX,ZRA") << QByteArray(" 12-34\r\n") << QByteArray("ORVEX,ZRA 12-34\r\n");
         QTest::newRow("full buffer, then more") << QByteArray(300, 'X') << QByteArray("Z\r\n") << full;
     }
 

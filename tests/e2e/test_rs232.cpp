@@ -33,13 +33,13 @@ int opens_of(const QJsonObject& record) { return port_of(record)["opens"].toInt(
 bool port_open_in_program() { return runtime::ComWrt(kComPort, nullptr, 0) == 0; }
 
 struct FailedRun {
-    QStringList unit;      // the unit's faults
+    QStringList unit;  // the unit's faults
     QString hex;
     QString password;
-    QString message;       // the Messages field afterwards
+    QString message;  // the Messages field afterwards
     int failure = 0;
-    QStringList heard;     // every line the unit received that is not a record
-    int opens = 0;         // how often the unit saw its port opened
+    QStringList heard;  // every line the unit received that is not a record
+    int opens = 0;      // how often the unit saw its port opened
     bool port_left_open = false;
     bool same_unit_next = false;  // the next run talks to the same unit, else to a fresh one
     int read_timeouts = 0;        // reads the run sat through in vain
@@ -98,10 +98,12 @@ private slots:
         QVERIFY(files_.isValid() && ports_.isValid());
         qputenv("ORVEX_SERIAL_DIR", ports_.path().toLocal8Bit());
         const std::pair<const char*, QStringList> shapes[] = {
-            {"firmware", {}}, {"lf", {"--line-end", "lf"}}, {"tests", {"--test-lines", "2"}}, {"comment", {}},
-            {"long", {"--data-bytes", "32"}}, {"checksum", {}}, {"end", {}}};
+            {"firmware", {}}, {"lf", {"--line-end", "lf"}},     {"tests", {"--test-lines", "2"}},
+            {"comment", {}},  {"long", {"--data-bytes", "32"}}, {"checksum", {}},
+            {"end", {}}};
         for (const auto& [name, args] : shapes) {
-            hex_[name] = e2e::make_hex(files_, QString(name) + ".hex", name == QLatin1String("end") ? 0 : kRecords, args);
+            hex_[name] = e2e::make_hex(files_, QString(name) + ".hex",
+                                       name == QLatin1String("end") ? 0 : kRecords, args);
             QVERIFY(!hex_[name].isEmpty());
         }
         firmware_ = hex_["firmware"];
@@ -143,7 +145,8 @@ private slots:
         QVERIFY(records_at(1) > kRecords / 3 - 2 && records_at(1) < kRecords / 2);
         QVERIFY(records_at(3) > 2 * kRecords / 3 - 2 && records_at(3) < 5 * kRecords / 6);
         const auto closed_ms = [&](int close) {
-            return events[close + 1].toObject()["atMs"].toInteger() - events[close].toObject()["atMs"].toInteger();
+            return events[close + 1].toObject()["atMs"].toInteger() -
+                   events[close].toObject()["atMs"].toInteger();
         };
         // 0.5 s before each re-opening, 10 s for the restart; generous.
         QVERIFY2(closed_ms(1) >= 250 && closed_ms(3) >= 250,
@@ -164,8 +167,8 @@ private slots:
         QTest::newRow("long comment line") << hex_["comment"] << QStringList() << 2 << true << 0;
         QTest::newRow("code tests") << hex_["tests"] << QStringList() << 2 << true << 0;
         // A short answer draws a second read, which finds nothing and fails nothing.
-        QTest::newRow("short code test answers") << hex_["tests"] << QStringList{"--test-reply", "OK\\r\\n"} << 2
-                                                 << true << 2;
+        QTest::newRow("short code test answers")
+            << hex_["tests"] << QStringList{"--test-reply", "OK\\r\\n"} << 2 << true << 2;
         // The second read takes the second line at once.
         QTest::newRow("code test answers of two lines")
             << hex_["tests"] << QStringList{"--test-reply", "OK\\r\\nDONE\\r\\n"} << 2 << true << 0;
@@ -174,7 +177,8 @@ private slots:
             << firmware_ << QStringList{"--idn-length", "256"} << 2 << true << 0;
         // The unit answers a bad record with NAK: any byte acknowledges it,
         // the run goes on, and the unit keeps its old firmware.
-        QTest::newRow("refused record still acknowledged") << hex_["checksum"] << QStringList() << 2 << false << 0;
+        QTest::newRow("refused record still acknowledged")
+            << hex_["checksum"] << QStringList() << 2 << false << 0;
         // The only piece and the end of the file cross 33 % and 67 % in one step.
         QTest::newRow("end-of-file record alone") << hex_["end"] << QStringList() << 1 << true << 0;
     }
@@ -190,7 +194,8 @@ private slots:
         e2e::Operator op;
         prepare(op, hex);
         const qint64 run_ms = op.start();
-        const double floor_s = kCompleteRunPauses_s + reopenings * kReopeningPauses_s + readTimeouts * kReadTimeout_s;
+        const double floor_s =
+            kCompleteRunPauses_s + reopenings * kReopeningPauses_s + readTimeouts * kReadTimeout_s;
         QVERIFY2(run_ms >= floor_s * kTestScale * 1000, qPrintable(QString::number(run_ms)));
         finish(op, sim, hex, reopenings, imageAccepted);
     }
@@ -207,37 +212,74 @@ private slots:
 
         const std::pair<const char*, FailedRun> runs[] = {
             {"port missing", {{}, firmware_, pw, "Failed To Get Com Port", 1, {}, 0, false, false, 0, true}},
-            {"no identification", {{"--silent", "idn@1"}, firmware_, pw, kNoReply, 1, identified, 1, true, true, 1}},
-            {"model not to be updated", {{"--family", "ZR"}, firmware_, pw, kWrongModel, 1, identified, 1, true}},
-            {"revision too old", {{"--revision", "V7.90"}, firmware_, pw, kWrongModel, 1, identified, 1, true}},
-            {"no password reply", {{"--silent", "stat@1"}, firmware_, pw, kNoReply, 1, kUpToPassword, 1, true, true, 1}},
+            {"no identification",
+             {{"--silent", "idn@1"}, firmware_, pw, kNoReply, 1, identified, 1, true, true, 1}},
+            {"model not to be updated",
+             {{"--family", "ZR"}, firmware_, pw, kWrongModel, 1, identified, 1, true}},
+            {"revision too old",
+             {{"--revision", "V7.90"}, firmware_, pw, kWrongModel, 1, identified, 1, true}},
+            {"no password reply",
+             {{"--silent", "stat@1"}, firmware_, pw, kNoReply, 1, kUpToPassword, 1, true, true, 1}},
             {"password refused",
-             {{}, firmware_, "WRONG", kTwelveBlanks, 1,
-              QStringList{"*RST", "*IDN?", ":SYST:PASS:CEN WRONG", ":syst:pass:stat?"}, 1, true, true}},
+             {{},
+              firmware_,
+              "WRONG",
+              kTwelveBlanks,
+              1,
+              QStringList{"*RST", "*IDN?", ":SYST:PASS:CEN WRONG", ":syst:pass:stat?"},
+              1,
+              true,
+              true}},
             {"file cannot be opened", {{}, missing, pw, kTwelveBlanks, 0, kUpToPassword, 1, true, true}},
-            {"programming reply of 5 bytes", {{"--prg-reply", "READ\\r\\n"}, firmware_, pw, "", 0, released, 1}},
-            {"programming reply of 7 bytes", {{"--prg-reply", "READYY\\r\\n"}, firmware_, pw, "", 0, released, 1}},
-            {"no programming reply", {{"--silent", "prg@1"}, firmware_, pw, "", 0, released, 1, false, true, 1}},
+            {"programming reply of 5 bytes",
+             {{"--prg-reply", "READ\\r\\n"}, firmware_, pw, "", 0, released, 1}},
+            {"programming reply of 7 bytes",
+             {{"--prg-reply", "READYY\\r\\n"}, firmware_, pw, "", 0, released, 1}},
+            {"no programming reply",
+             {{"--silent", "prg@1"}, firmware_, pw, "", 0, released, 1, false, true, 1}},
             {"no erase reply",
              {{"--silent", "erase@1"}, firmware_, pw, "Erase Failed", 1, kUpToErase, 1, true, true, 1}},
             // Nothing programmed, but EXIT, restart and identification follow.
-            {"erase refused", {{"--erase-reply", "1\\r\\n"}, firmware_, pw, "", 0, kUpToErase + kAfterFile, 2}},
+            {"erase refused",
+             {{"--erase-reply", "1\\r\\n"}, firmware_, pw, "", 0, kUpToErase + kAfterFile, 2}},
             {"record never acknowledged",
-             {{"--no-ack", "5"}, firmware_, pw, kNoReply, 1, kUpToErase + QStringList{"syst:rem 0"}, 1, false, true,
+             {{"--no-ack", "5"},
+              firmware_,
+              pw,
+              kNoReply,
+              1,
+              kUpToErase + QStringList{"syst:rem 0"},
+              1,
+              false,
+              true,
               5}},
             // The unit acknowledges at the line feed, the sequence waits after
             // the first piece; the release then completes the cut record.
-            {"record longer than one piece", {{}, hex_["long"], pw, kNoReply, 1, kUpToErase, 1, false, true, 5}},
+            {"record longer than one piece",
+             {{}, hex_["long"], pw, kNoReply, 1, kUpToErase, 1, false, true, 5}},
             // The port disappears with the unit; the re-opening at 33 % fails.
             {"unit vanishes while programming",
-             {{"--drop-after", "5", "--serial-drop", "close"}, firmware_, pw, "Incorrect Unit Response", 1,
-              kUpToErase, 1}},
+             {{"--drop-after", "5", "--serial-drop", "close"},
+              firmware_,
+              pw,
+              "Incorrect Unit Response",
+              1,
+              kUpToErase,
+              1}},
             // The re-opening after EXIT fails, which passes without a message.
             {"unit vanishes after the last record",
              {{"--drop-after", last_record, "--serial-drop", "close"}, firmware_, pw, "", 0, kUpToErase, 3}},
             {"no second identification",
-             {{"--silent", "idn@2"}, firmware_, pw, kNoReply, 1, kUpToErase + QStringList{"EXIT", "*IDN?"}, 4, true,
-              true, 1}},
+             {{"--silent", "idn@2"},
+              firmware_,
+              pw,
+              kNoReply,
+              1,
+              kUpToErase + QStringList{"EXIT", "*IDN?"},
+              4,
+              true,
+              true,
+              1}},
         };
         for (const auto& [name, run] : runs) QTest::newRow(name) << run;
     }
@@ -262,7 +304,8 @@ private slots:
         // Within five 10 s acknowledgment waits and the pauses, never a
         // hang; yet every vain read waits its time-out.
         QVERIFY2(run_ms < 120000 * kTestScale + 20000, qPrintable(QString::number(run_ms)));
-        QVERIFY2(run_ms >= run.read_timeouts * kReadTimeout_s * kTestScale * 1000, qPrintable(QString::number(run_ms)));
+        QVERIFY2(run_ms >= run.read_timeouts * kReadTimeout_s * kTestScale * 1000,
+                 qPrintable(QString::number(run_ms)));
 
         if (!run.no_unit) {
             E2E_WAIT_RECORD(sim, heard(r) == run.heard && opens_of(r) == run.opens);

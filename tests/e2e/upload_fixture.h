@@ -17,9 +17,12 @@ using orvex::test::SimProcess;
 // showing the last record when it never does.
 #define E2E_START(sim, ...) QVERIFY2((sim).start(__VA_ARGS__), qPrintable((sim).errorString()))
 #define E2E_STOP(sim) QVERIFY2((sim).stop(), qPrintable((sim).errorString()))
-#define E2E_FLASH_HOLDS(sim, hex) \
-    do { QString v_; QVERIFY2((sim).verifyFlash(hex, &v_), qPrintable(v_)); } while (0)
-#define E2E_WAIT_RECORD(sim, ...)                                                                           \
+#define E2E_FLASH_HOLDS(sim, hex)                              \
+    do {                                                       \
+        QString v_;                                            \
+        QVERIFY2((sim).verifyFlash(hex, &v_), qPrintable(v_)); \
+    } while (0)
+#define E2E_WAIT_RECORD(sim, ...)                                                                       \
     QVERIFY2((sim).waitForRecord([&](const QJsonObject& r) { return __VA_ARGS__; }, e2e::kRecordLimit), \
              qPrintable(e2e::dump((sim).record())))
 
@@ -92,13 +95,15 @@ inline int record_count(const QString& path) {
 // True when this process still holds `path` open.
 inline bool held_open(const QString& path) {
     const QString target = QFileInfo(path).canonicalFilePath();
-    for (const QFileInfo& fd : QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
+    for (const QFileInfo& fd :
+         QDir("/proc/self/fd").entryInfoList(QDir::Files | QDir::System | QDir::NoDotAndDotDot))
         if (!target.isEmpty() && fd.symLinkTarget() == target) return true;
     return false;
 }
 
 // Writes a HEX file of `records` records (see SimProcess::makeHex).
-inline QString make_hex(const QTemporaryDir& dir, const QString& name, int records, const QStringList& args = {}) {
+inline QString make_hex(const QTemporaryDir& dir, const QString& name, int records,
+                        const QStringList& args = {}) {
     return SimProcess::makeHex(dir.filePath(name), records, args);
 }
 

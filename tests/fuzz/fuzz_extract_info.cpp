@@ -14,8 +14,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(reply, data, used);
     std::memset(reply + used, 'A', sizeof reply - used);
     orvex::extract_info(reply, used);
-    for (const char* field : {orvex::Make, orvex::Unit, orvex::Model, orvex::CalDate,
-                              orvex::SerialNo, orvex::Rev}) {
+    for (const char* field :
+         {orvex::Make, orvex::Unit, orvex::Model, orvex::CalDate, orvex::SerialNo, orvex::Rev}) {
         if (strnlen(field, orvex::kFieldSize) == orvex::kFieldSize) __builtin_trap();
     }
     if (orvex::ok_to_use != 0 && orvex::ok_to_use != 1) __builtin_trap();

@@ -18,7 +18,9 @@ using Log = QStringList;
 namespace {
 
 template <typename R, typename... A>
-void CallWithDefaults(R (*function)(A...)) { function(A{}...); }
+void CallWithDefaults(R (*function)(A...)) {
+    function(A{}...);
+}
 
 template <typename Group>
 constexpr bool kReachesDriverLog =
@@ -52,7 +54,11 @@ private slots:
         // Without a thunking library the message entry has no capability.
         QCOMPARE(__ibmessage(1, 2, 3, 4, nullptr, 5), ERR);
         QCOMPARE(iberr, ECAP);
-        struct Case { const char* name; const char* driver; void (*call)(); };
+        struct Case {
+            const char* name;
+            const char* driver;
+            void (*call)();
+        };
         std::vector<Case> cases;
 #define CASE(name, driver) cases.push_back({#name, #driver, [] { CallWithDefaults(&gpib::name); }})
 #define GPIB_FUNCTION(name, driver, group, params, args) \
@@ -79,9 +85,7 @@ private slots:
         static Log seen;
         seen.clear();
         __UnpostAllIbMessages_fnptr = [] { seen << QString("unpost %1").arg(Calls().size()); };
-        __RepostAllIbMessages_fnptr = [] {
-            seen << QString("repost %1 %2").arg(Calls().size()).arg(ibsta);
-        };
+        __RepostAllIbMessages_fnptr = [] { seen << QString("repost %1 %2").arg(Calls().size()).arg(ibsta); };
         const char text[] = "*IDN?\n";
         char reply[256] = {};
         Script("Send", ERR | TIMO | CMPL, EABO, 3);
@@ -94,9 +98,9 @@ private slots:
         QCOMPARE(Status(), (QList<int>{CMPL, 0, 0, 0}));
         QCOMPARE(__ibdev_internal(0, 4095, 0, T10s, 1, 0), 100);
         QCOMPARE(Calls(), (Log{Call("Send", {3, 6, Address(text), 6, DABend}),
-                                       Call("ibwrt", {9, Address(text), 3'000'000'000LL}),
-                                       Call("Receive", {1, 0x6107, Address(reply), 255, STOPend}),
-                                       Call("ibdev", {0, 4095, 0, T10s, 1, 0})}));
+                               Call("ibwrt", {9, Address(text), 3'000'000'000LL}),
+                               Call("Receive", {1, 0x6107, Address(reply), 255, STOPend}),
+                               Call("ibdev", {0, 4095, 0, T10s, 1, 0})}));
         QCOMPARE(seen.size(), 8);
         QCOMPARE(seen.mid(0, 2), (Log{"unpost 0", QString("repost 1 %1").arg(ERR | TIMO | CMPL)}));
 
@@ -183,8 +187,8 @@ private slots:
         QCOMPARE(ibonl(101, 0), CMPL);
         QCOMPARE(Opened(), QList<int>{100});
         QCOMPARE(g_hooks, (Log{"unpost", "repost", "unpost", "repost", "unpost", "repost",
-                                       "deleteCallback 77 held", "deleteNotify 77 held", "unpost",
-                                       "repost", "deleteCallback 101 held", "deleteNotify 101 held"}));
+                               "deleteCallback 77 held", "deleteNotify 77 held", "unpost", "repost",
+                               "deleteCallback 101 held", "deleteNotify 101 held"}));
         QCOMPARE(CloseDev(100), 0);  // the device table kept its entry
     }
 
@@ -229,8 +233,8 @@ private slots:
         QCOMPARE(CloseInstrDevs(nullptr), 0);
         QVERIFY(Calls().isEmpty());
         QCOMPARE(CloseInstrDevs("psu"), 0);
-        QCOMPARE(Calls(), (Log{"ibwait 103 0", "ibloc 103", "ibonl 103 0",
-                               "ibwait 100 0", "ibloc 100", "ibonl 100 0"}));
+        QCOMPARE(Calls(), (Log{"ibwait 103 0", "ibloc 103", "ibonl 103 0", "ibwait 100 0", "ibloc 100",
+                               "ibonl 100 0"}));
         ResetFake();
         Script("ibwait", 0);  // I/O still in progress
         QCOMPARE(CloseInstrDevs(longPrefix.c_str()), 0);
@@ -238,8 +242,7 @@ private slots:
                                "ibstop 102", "ibloc 102", "ibonl 102 0"}));
         OpenDev("e", "dmm");  // 100 again (the fake counts anew), after 101
         QCOMPARE(__CloseAllGPIBDevmgrDevices(), 0);
-        QCOMPARE(Calls().filter("ibonl"),
-                 (Log{"ibonl 104 0", "ibonl 102 0", "ibonl 100 0", "ibonl 101 0"}));
+        QCOMPARE(Calls().filter("ibonl"), (Log{"ibonl 104 0", "ibonl 102 0", "ibonl 100 0", "ibonl 101 0"}));
         QCOMPARE(CloseDev(101), -1);
         QVERIFY(Opened().isEmpty());
     }

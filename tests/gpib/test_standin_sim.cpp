@@ -64,7 +64,8 @@ private slots:
         } while ((ibsta & (ERR | END)) == 0 && ++parts < 20);
         QCOMPARE(ibsta & (ERR | END), END);
         QVERIFY2(answer.starts_with("ORVEX,") && answer.find("V8.10") != std::string::npos &&
-                     answer.ends_with('\n'), answer.c_str());
+                     answer.ends_with('\n'),
+                 answer.c_str());
         QCOMPARE(parts > 0, static_cast<int>(answer.size()) > count);
     }
 

@@ -39,7 +39,9 @@ class NoLibraryTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { if (Found(RTLD_LOCAL)) QSKIP("a libgpib.so.0 is reachable on this machine"); }
+    void initTestCase() {
+        if (Found(RTLD_LOCAL)) QSKIP("a libgpib.so.0 is reachable on this machine");
+    }
 
     // A loader lock that cannot be made fails with 207, a missing library
     // with 201, at every call and without calling a hook; the next call tries

@@ -90,9 +90,9 @@ private slots:
         runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, "previous.hex");
 
         answer_file_dialog(QString());
-        QCOMPARE(get_filename(update_handle, ids::UPDATE_FILENAMEBUTTON, runtime::EVENT_COMMIT,
-                              nullptr, 0, 0),
-                 runtime::VAL_NO_FILE_SELECTED);
+        QCOMPARE(
+            get_filename(update_handle, ids::UPDATE_FILENAMEBUTTON, runtime::EVENT_COMMIT, nullptr, 0, 0),
+            runtime::VAL_NO_FILE_SELECTED);
         QCOMPARE(text_of(ids::UPDATE_FILE_NAME), QStringLiteral("previous.hex"));
 
         answer_file_dialog(chosen);

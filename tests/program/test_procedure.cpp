@@ -69,8 +69,8 @@ private slots:
         QCOMPARE(text_of(ids::UPDATE_IPADDR).size(), 15);
 
         // Results cannot be typed over by the operator.
-        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL,
-                            ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV}) {
+        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION,
+                            ids::UPDATE_CURRENTREV}) {
             QWidget* field = runtime::ControlWidget(update_handle, control);
             QVERIFY(field);
             field->setFocus();
@@ -98,8 +98,8 @@ private slots:
     void unknownBusOnlyClearsResults() {
         ProgramPanels panels;
         runtime::SetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION, "RS 232");
-        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL,
-                            ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV})
+        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION,
+                            ids::UPDATE_CURRENTREV})
             runtime::SetCtrlVal(update_handle, control, "old");
         runtime::SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, 55);
         QWidget* password = runtime::ControlWidget(update_handle, ids::UPDATE_PASSWORD);
@@ -109,8 +109,8 @@ private slots:
         QCOMPARE(text_of(ids::UPDATE_PASSWORD), QStringLiteral("SECRET"));
 
         press_start();
-        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL,
-                            ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV})
+        for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION,
+                            ids::UPDATE_CURRENTREV})
             QCOMPARE(text_of(control), QString());
         QCOMPARE(value_of(ids::UPDATE_NUMERICSLIDE), 0);
         // What the operator typed is not left on show.
@@ -170,12 +170,24 @@ private slots:
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("changed") << "V8.10" << "V8.20" << "OK TEST";
-        QTest::newRow("downgrade also changed") << "V8.20" << "V8.10" << "OK TEST";
-        QTest::newRow("unchanged") << "V8.10" << "V8.10" << "";
-        QTest::newRow("same number, other text") << "V8.10" << "X8.1" << "";
-        QTest::newRow("second reads as 0") << "V8.10" << "Vabc" << "";
-        QTest::newRow("second empty") << "V8.10" << "" << "";
+        QTest::newRow("changed") << "V8.10"
+                                 << "V8.20"
+                                 << "OK TEST";
+        QTest::newRow("downgrade also changed") << "V8.20"
+                                                << "V8.10"
+                                                << "OK TEST";
+        QTest::newRow("unchanged") << "V8.10"
+                                   << "V8.10"
+                                   << "";
+        QTest::newRow("same number, other text") << "V8.10"
+                                                 << "X8.1"
+                                                 << "";
+        QTest::newRow("second reads as 0") << "V8.10"
+                                           << "Vabc"
+                                           << "";
+        QTest::newRow("second empty") << "V8.10"
+                                      << ""
+                                      << "";
     }
     void okTestRule() {
         QFETCH(QString, before);

@@ -44,8 +44,7 @@ int RecordingCallback(unsigned handle, int event, int, void* data) {
     recorder.called_inside_runtime_call |= g_inside_runtime_call;
     recorder.events.emplace_back(handle, event);
     char block[256];
-    const int got =
-        event == TCP_DATAREADY ? ClientTCPRead(handle, block, recorder.read_size, 1000) : 0;
+    const int got = event == TCP_DATAREADY ? ClientTCPRead(handle, block, recorder.read_size, 1000) : 0;
     if (got > 0) recorder.received.append(block, std::size_t(got));
     if (event == TCP_DATAREADY && recorder.close_on_data) DisconnectFromTCPServer(handle);
     return 0;
@@ -58,8 +57,8 @@ std::vector<unsigned> g_opened;
 int Connect(unsigned* handle, int port, const char* address, Recorder* recorder = nullptr,
             unsigned timeout_ms = 5000) {
     const int result = Blocking([&] {
-        return ConnectToTCPServer(handle, port, address, recorder ? RecordingCallback : nullptr,
-                                  recorder, timeout_ms);
+        return ConnectToTCPServer(handle, port, address, recorder ? RecordingCallback : nullptr, recorder,
+                                  timeout_ms);
     });
     if (result == 0) g_opened.push_back(*handle);
     return result;

@@ -86,10 +86,9 @@ const std::map<QString, int> kIds{
     ID(MENUBAR_EXIT)};
 // clang-format on
 #undef ID
-const std::map<QString, const char*> kClass{{"string", "QLineEdit"},    {"ring", "QComboBox"},
-                                            {"command", "QPushButton"}, {"textmsg", "QLabel"},
-                                            {"slide", "QProgressBar"},  {"led", "runtime::ui::Led"},
-                                            {"decoration", "QFrame"},   {"timer", "QTimer"}};
+const std::map<QString, const char*> kClass{
+    {"string", "QLineEdit"},   {"ring", "QComboBox"},       {"command", "QPushButton"}, {"textmsg", "QLabel"},
+    {"slide", "QProgressBar"}, {"led", "runtime::ui::Led"}, {"decoration", "QFrame"},   {"timer", "QTimer"}};
 
 // What an operator reads of a label: shortcut marks gone, blanks as one.
 QString Readable(QString text, const char* mark) {
@@ -185,33 +184,29 @@ private slots:
             const QJsonArray controls = desc.value("controls").toArray();
             for (int index = 0; index < controls.size(); ++index) {
                 const QJsonObject c = controls.at(index).toObject();
-                const QString name = c.value("constant").toString(),
-                              kind = c.value("kind").toString();
+                const QString name = c.value("constant").toString(), kind = c.value("kind").toString();
                 const int id = identifier(c, "constant");
-                QObject* object = kind == "timer" ? static_cast<QObject*>(TimerOf(panel, id))
-                                                  : ControlWidget(panel, id);
+                QObject* object =
+                    kind == "timer" ? static_cast<QObject*>(TimerOf(panel, id)) : ControlWidget(panel, id);
                 QVERIFY2(id == 2 + index && object != nullptr && object->objectName() == name &&
                              object->inherits(kClass.at(kind)),
                          qPrintable(name));
                 if (auto* timer = qobject_cast<QTimer*>(object)) {
                     SetCtrlAttribute(panel, id, ATTR_ENABLED, 1);
-                    QCOMPARE(timer->interval(),
-                             int(std::lround(c.value("interval").toDouble() * 1000)));
+                    QCOMPARE(timer->interval(), int(std::lround(c.value("interval").toDouble() * 1000)));
                     SetCtrlAttribute(panel, id, ATTR_ENABLED, 0);
                     timerCallbacks[id] = c.value("callback").toString();
                     continue;
                 }
                 auto* widget = static_cast<QWidget*>(object);
                 QLabel* caption = CaptionWidget(panel, id);
-                const QString shown =
-                    caption ? caption->text() : widget->property("text").toString();
+                const QString shown = caption ? caption->text() : widget->property("text").toString();
                 if (kind != "decoration")
                     QCOMPARE(Readable(shown, "&"), Readable(c.value("label").toString(), "__"));
                 const QJsonValue value = c.value("value");
                 if (value.isString()) QCOMPARE(Text(panel, id), value.toString());
                 int number = -12345;
-                if (value.isDouble())
-                    QCOMPARE((GetCtrlVal(panel, id, &number), number), value.toInt());
+                if (value.isDouble()) QCOMPARE((GetCtrlVal(panel, id, &number), number), value.toInt());
                 if (auto* edit = qobject_cast<QLineEdit*>(widget)) {
                     QCOMPARE(edit->maxLength(), c.value("max_length").toInt(32767));
                     QCOMPARE(edit->isReadOnly(), c.value("display_only").toBool());
@@ -240,16 +235,14 @@ private slots:
         auto checkMenu = [&](const QJsonObject& entry, bool opens) {
             QAction* action = MenuAction(panel_, id);
             QVERIFY(identifier(entry, "constant") == id && action != nullptr);
-            QCOMPARE(Readable(action->text(), "&"),
-                     Readable(entry.value("label").toString(), "__"));
+            QCOMPARE(Readable(action->text(), "&"), Readable(entry.value("label").toString(), "__"));
             g_calls.clear();
             QCOMPARE(TriggerMenu(panel_, id), !opens);
             if (!opens) {
                 QCOMPARE(g_calls.size(), std::size_t(1));
                 const Call call = g_calls[0];
                 QCOMPARE(call.name, entry.value("callback").toString());
-                QVERIFY(call.panel == panel_ && call.id == id &&
-                        call.detail == MenuBarHandle(panel_));
+                QVERIFY(call.panel == panel_ && call.id == id && call.detail == MenuBarHandle(panel_));
             }
             ++id;
         };
@@ -354,9 +347,8 @@ private slots:
             WaitFor([&later] { return later; });
             ended = later;
         };
-        QTimer::singleShot(0, [this] {
-            QTest::mouseClick(ControlWidget(panel_, ids::UPDATE_START), Qt::LeftButton);
-        });
+        QTimer::singleShot(
+            0, [this] { QTest::mouseClick(ControlWidget(panel_, ids::UPDATE_START), Qt::LeftButton); });
         QCOMPARE(RunUserInterface(), 7);
         QVERIFY(Count("Exit_Program") == 1 && ended);
     }
@@ -398,8 +390,7 @@ private slots:
         bool queuedCallRan = false;
         QMetaObject::invokeMethod(
             qApp, [&queuedCallRan] { queuedCallRan = true; }, Qt::QueuedConnection);
-        while (TimerOf(panel_, ids::UPDATE_LANTIMER)->remainingTime() > 0)
-            std::this_thread::sleep_for(1ms);
+        while (TimerOf(panel_, ids::UPDATE_LANTIMER)->remainingTime() > 0) std::this_thread::sleep_for(1ms);
         QCOMPARE(ProcessDrawEvents(), 0);
         QVERIFY(Count("LanTimer") == 0 && !queuedCallRan);
         WaitFor([&queuedCallRan] { return queuedCallRan && Count("LanTimer") > 0; });
@@ -432,14 +423,12 @@ private slots:
             listed.clear();
             for (int row = 0; row < view->model()->rowCount(view->rootIndex()); ++row) {
                 const QModelIndex index = view->model()->index(row, 0, view->rootIndex());
-                if (view->model()->flags(index) & Qt::ItemIsEnabled)
-                    listed << index.data().toString();
+                if (view->model()->flags(index) & Qt::ItemIsEnabled) listed << index.data().toString();
             }
             if (clock.elapsed() > 20000) modal->close();
             if (listed.size() < 3) return;  // the listing fills in the background
             for (QPushButton* button : modal->findChildren<QPushButton*>()) {
-                if (button->text().remove(u'&') != (typed.isEmpty() ? "Cancel" : "Select"))
-                    continue;
+                if (button->text().remove(u'&') != (typed.isEmpty() ? "Cancel" : "Select")) continue;
                 QTest::keyClicks(modal->findChild<QLineEdit*>("fileNameEdit"), typed);
                 QTest::mouseClick(button, Qt::LeftButton);
                 return driver.stop();
@@ -447,8 +436,8 @@ private slots:
         });
         driver.start(20);
         char path[260] = "unchanged";
-        const int result = FileSelectPopupText("", "*.HEX", "*.HEX", "Firmware", VAL_SELECT_BUTTON,
-                                               0, 0, 1, 0, path, std::size_t(size));
+        const int result = FileSelectPopupText("", "*.HEX", "*.HEX", "Firmware", VAL_SELECT_BUTTON, 0, 0, 1,
+                                               0, path, std::size_t(size));
         QTEST(result, "expected");
         listed.sort();
         QCOMPARE(listed, (QStringList{"Mixed.Hex", "UNIT.HEX", "lower.hex"}));

@@ -15,7 +15,9 @@ using namespace orvex::test;
 
 namespace QTest {
 template <>
-char* toString(const std::string& text) { return toPrettyCString(text.data(), static_cast<qsizetype>(text.size())); }
+char* toString(const std::string& text) {
+    return toPrettyCString(text.data(), static_cast<qsizetype>(text.size()));
+}
 }  // namespace QTest
 
 namespace {
@@ -34,155 +36,161 @@ int accepted(const QJsonObject& record) { return record["records"].toObject()["a
 int portCloses(const QJsonObject& record) { return record["serialPort"].toObject()["closes"].toInt(); }
 
 QStringList lockEvents(const QJsonObject& record) {
-  QStringList events;
-  for (const auto& value : record["lan"].toObject()["lockEvents"].toArray())
-    events << QString("%1:%2").arg(value.toObject()["connection"].toInt()).arg(value.toObject()["event"].toString());
-  return events;
+    QStringList events;
+    for (const auto& value : record["lan"].toObject()["lockEvents"].toArray())
+        events << QString("%1:%2")
+                      .arg(value.toObject()["connection"].toInt())
+                      .arg(value.toObject()["event"].toString());
+    return events;
 }
 
 }  // namespace
 
 class TestSimBuses : public QObject {
-  Q_OBJECT
+    Q_OBJECT
 
-  QTemporaryDir files_;
+    QTemporaryDir files_;
 
- private slots:
-  void initTestCase() { QVERIFY(files_.isValid()); }
+private slots:
+    void initTestCase() { QVERIFY(files_.isValid()); }
 
-  // A refused password, then a whole upload across a 64 KiB boundary in which
-  // the port is closed right after bursts of lines, without waiting for their
-  // acknowledgments, and opened again: no byte written before a close is lost.
-  void serialUploadAcrossReopenedPort() {
-    SimProcess sim;
-    QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
-    const QStringList shape = {"--test-lines", "2", "--base", "0x0800FC00"};
-    const QString firmware = SimProcess::makeHex(files_.filePath("serial.hex"), 600, shape);
-    auto port = WireClient::openSerial(sim.serialPath());
-    QVERIFY(!firmware.isEmpty() && port);
-    QVERIFY(port->send("\r\n*RST\n*IDN?\n:SYST:PASS:CEN WRONG\n:syst:pass:stat?\nDIAG:PRG\n:0100100042AD\r\n"));
-    for (const auto& reply : {kIdentity, std::string("0\r\n"), std::string("LOCKED\r\n")})
-      QCOMPARE(port->readLine(), reply);
-    QCOMPARE(port->readBytes(1), std::string("\x15"));  // no record outside programming mode
-    QVERIFY(port->send(kEnterProgramming));
-    for (const auto& reply : kProgrammingReplies) QCOMPARE(port->readLine(), reply);
+    // A refused password, then a whole upload across a 64 KiB boundary in which
+    // the port is closed right after bursts of lines, without waiting for their
+    // acknowledgments, and opened again: no byte written before a close is lost.
+    void serialUploadAcrossReopenedPort() {
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
+        const QStringList shape = {"--test-lines", "2", "--base", "0x0800FC00"};
+        const QString firmware = SimProcess::makeHex(files_.filePath("serial.hex"), 600, shape);
+        auto port = WireClient::openSerial(sim.serialPath());
+        QVERIFY(!firmware.isEmpty() && port);
+        QVERIFY(port->send(
+            "\r\n*RST\n*IDN?\n:SYST:PASS:CEN WRONG\n:syst:pass:stat?\nDIAG:PRG\n:0100100042AD\r\n"));
+        for (const auto& reply : {kIdentity, std::string("0\r\n"), std::string("LOCKED\r\n")})
+            QCOMPARE(port->readLine(), reply);
+        QCOMPARE(port->readBytes(1), std::string("\x15"));  // no record outside programming mode
+        QVERIFY(port->send(kEnterProgramming));
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(port->readLine(), reply);
 
-    const auto lines = fileLines(firmware);
-    int records = 0, closes = 0;
-    std::string burst;
-    for (std::size_t i = 0; i < lines.size(); ++i) {
-      const bool record = lines[i].front() == ':';
-      records += record;
-      if (i % 200 < 150) {
-        QVERIFY(port->send(lines[i]));
-        QCOMPARE(record ? port->readBytes(1) : port->readLine(), std::string(record ? "\x06" : "PASS\r\n"));
-        continue;
-      }
-      burst += lines[i];
-      if (i % 200 != 199) continue;
-      QVERIFY(port->send(std::exchange(burst, {})));
-      port.reset();
-      ++closes;
-      QVERIFY(sim.waitForRecord(
-          [&](const QJsonObject& r) { return portCloses(r) == closes && accepted(r) == records; }));
-      port = WireClient::openSerial(sim.serialPath());
-      // Acknowledgments sent before the close may still wait in the port.
-      QVERIFY(port && port->send("*IDN?\n"));
-      QVERIFY(port->readLine().ends_with(kIdentity));
+        const auto lines = fileLines(firmware);
+        int records = 0, closes = 0;
+        std::string burst;
+        for (std::size_t i = 0; i < lines.size(); ++i) {
+            const bool record = lines[i].front() == ':';
+            records += record;
+            if (i % 200 < 150) {
+                QVERIFY(port->send(lines[i]));
+                QCOMPARE(record ? port->readBytes(1) : port->readLine(),
+                         std::string(record ? "\x06" : "PASS\r\n"));
+                continue;
+            }
+            burst += lines[i];
+            if (i % 200 != 199) continue;
+            QVERIFY(port->send(std::exchange(burst, {})));
+            port.reset();
+            ++closes;
+            QVERIFY(sim.waitForRecord(
+                [&](const QJsonObject& r) { return portCloses(r) == closes && accepted(r) == records; }));
+            port = WireClient::openSerial(sim.serialPath());
+            // Acknowledgments sent before the close may still wait in the port.
+            QVERIFY(port && port->send("*IDN?\n"));
+            QVERIFY(port->readLine().ends_with(kIdentity));
+        }
+        QVERIFY(port->send("EXIT\n*IDN?\n"));
+        QCOMPARE(port->readLine(), kNewIdentity);
+        port.reset();
+        QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return portCloses(r) == 4; }));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+
+        const QJsonObject record = sim.record();
+        QCOMPARE(accepted(record), records);
+        QCOMPARE(record["records"].toObject()["invalid"].toInt(), 1);
+        // Every open and close is counted once, in order.
+        const QJsonArray events = record["serialPort"].toObject()["events"].toArray();
+        QCOMPARE(events.size(), 8);
+        for (int i = 0; i < events.size(); ++i) {
+            QCOMPARE(events[i].toObject()["event"].toString(), QString(i % 2 == 0 ? "open" : "close"));
+            QCOMPARE(events[i].toObject()["programming"].toBool(), i >= 1 && i <= 6);
+        }
+        QString verdict;
+        QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
+        const QString other =
+            SimProcess::makeHex(files_.filePath("other.hex"), 600, shape + QStringList{"--seed", "7"});
+        QVERIFY(!sim.verifyFlash(other, &verdict));
+        QVERIFY2(verdict.contains("mismatch at 0x"), qPrintable(verdict));
     }
-    QVERIFY(port->send("EXIT\n*IDN?\n"));
-    QCOMPARE(port->readLine(), kNewIdentity);
-    port.reset();
-    QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return portCloses(r) == 4; }));
-    QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
 
-    const QJsonObject record = sim.record();
-    QCOMPARE(accepted(record), records);
-    QCOMPARE(record["records"].toObject()["invalid"].toInt(), 1);
-    // Every open and close is counted once, in order.
-    const QJsonArray events = record["serialPort"].toObject()["events"].toArray();
-    QCOMPARE(events.size(), 8);
-    for (int i = 0; i < events.size(); ++i) {
-      QCOMPARE(events[i].toObject()["event"].toString(), QString(i % 2 == 0 ? "open" : "close"));
-      QCOMPARE(events[i].toObject()["programming"].toBool(), i >= 1 && i <= 6);
+    // The lock belongs to one connection: a second is denied and not listened
+    // to until the holder, who uploads a whole file meanwhile, disconnects.
+    void lanLockAndWholeUpload() {
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
+        const QString firmware = SimProcess::makeHex(files_.filePath("lan.hex"), 400, {"--test-lines", "1"});
+        auto holder = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
+        auto other = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
+        QVERIFY(!firmware.isEmpty() && holder && other);
+        QVERIFY(holder->send(kLockRequest));
+        QCOMPARE(holder->readLine(), kGranted);
+        QVERIFY(other->send(kLockRequest + "*IDN?\n"));
+        QCOMPARE(other->readLine(), std::string("<DENIED LOCK>\r\n"));
+        QVERIFY(holder->send("*RST\n*IDN?\n" + kEnterProgramming));
+        QCOMPARE(holder->readLine(), kIdentity);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(holder->readLine(), reply);
+        for (const auto& line : fileLines(firmware)) {
+            QVERIFY(holder->send(line));
+            QCOMPARE(holder->readLine(), std::string(line.front() == ':' ? "OK\r\n" : "PASS\r\n"));
+        }
+        QVERIFY(holder->send("EXIT\n*IDN?\n"));
+        QCOMPARE(holder->readLine(), kNewIdentity);
+        holder.reset();
+        QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return lockEvents(r).contains("1:released"); }));
+        // The next line is the grant: the "*IDN?" without the lock got no answer.
+        QVERIFY(other->send(kLockRequest));
+        QCOMPARE(other->readLine(), kGranted);
+        other.reset();
+        QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return lockEvents(r).contains("2:released"); }));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+
+        const QJsonObject record = sim.record();
+        QCOMPARE(lockEvents(record),
+                 QStringList({"1:granted", "2:denied", "1:released", "2:granted", "2:released"}));
+        QCOMPARE(accepted(record), 401);  // with the end-of-file record
+        QString verdict;
+        QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
     }
-    QString verdict;
-    QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
-    const QString other = SimProcess::makeHex(files_.filePath("other.hex"), 600, shape + QStringList{"--seed", "7"});
-    QVERIFY(!sim.verifyFlash(other, &verdict));
-    QVERIFY2(verdict.contains("mismatch at 0x"), qPrintable(verdict));
-  }
 
-  // The lock belongs to one connection: a second is denied and not listened
-  // to until the holder, who uploads a whole file meanwhile, disconnects.
-  void lanLockAndWholeUpload() {
-    SimProcess sim;
-    QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
-    const QString firmware = SimProcess::makeHex(files_.filePath("lan.hex"), 400, {"--test-lines", "1"});
-    auto holder = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
-    auto other = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
-    QVERIFY(!firmware.isEmpty() && holder && other);
-    QVERIFY(holder->send(kLockRequest));
-    QCOMPARE(holder->readLine(), kGranted);
-    QVERIFY(other->send(kLockRequest + "*IDN?\n"));
-    QCOMPARE(other->readLine(), std::string("<DENIED LOCK>\r\n"));
-    QVERIFY(holder->send("*RST\n*IDN?\n" + kEnterProgramming));
-    QCOMPARE(holder->readLine(), kIdentity);
-    for (const auto& reply : kProgrammingReplies) QCOMPARE(holder->readLine(), reply);
-    for (const auto& line : fileLines(firmware)) {
-      QVERIFY(holder->send(line));
-      QCOMPARE(holder->readLine(), std::string(line.front() == ':' ? "OK\r\n" : "PASS\r\n"));
+    // A read waits for the unit's reply and ends with END; it times out when
+    // none comes, without holding up another controller meanwhile; an address
+    // without the unit has no listener.
+    void gpibReadsAndAddresses() {
+        SimProcess sim;
+        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
+        GpibClient first(sim.gpibSocketPath()), bus(sim.gpibSocketPath());
+        QVERIFY(first.connected() && bus.connected());
+        QElapsedTimer elapsed;
+        elapsed.start();
+        QVERIFY(first.sendRead(kUnit, kMaxRead, 5000));
+        QCOMPARE(bus.write(kUnit + 1, "*IDN?\n").status, 'N');
+        QCOMPARE(bus.read(kUnit + 1, kMaxRead, 5000).status, 'N');
+        QVERIFY(!first.answered());
+        QCOMPARE(first.answer(true).status, 'T');
+        QVERIFY2(elapsed.elapsed() >= 4990, qPrintable(QString::number(elapsed.elapsed())));
+
+        // A command in two writes, EOI only on the second, is one command; a read
+        // shorter than the reply takes its first part without END.
+        QCOMPARE(bus.write(kUnit, "*ID", false).length, 3u);
+        QCOMPARE(bus.write(kUnit, "N?\n").status, 'K');
+        const GpibAnswer head = bus.read(kUnit, 10, 3000);
+        QVERIFY(head.status == 'K' && !head.end);
+        QCOMPARE(head.data, kIdentity.substr(0, 10));
+        const GpibAnswer rest = bus.read(kUnit, kMaxRead, 3000);
+        QVERIFY(rest.status == 'K' && rest.end);
+        QCOMPARE(rest.data, kIdentity.substr(10));
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        const QJsonObject gpib = sim.record()["gpib"].toObject();
+        QCOMPARE(gpib["noListener"].toInt(), 2);
+        QCOMPARE(gpib["readTimeouts"].toInt(), 1);
     }
-    QVERIFY(holder->send("EXIT\n*IDN?\n"));
-    QCOMPARE(holder->readLine(), kNewIdentity);
-    holder.reset();
-    QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return lockEvents(r).contains("1:released"); }));
-    // The next line is the grant: the "*IDN?" without the lock got no answer.
-    QVERIFY(other->send(kLockRequest));
-    QCOMPARE(other->readLine(), kGranted);
-    other.reset();
-    QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return lockEvents(r).contains("2:released"); }));
-    QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
-
-    const QJsonObject record = sim.record();
-    QCOMPARE(lockEvents(record), QStringList({"1:granted", "2:denied", "1:released", "2:granted", "2:released"}));
-    QCOMPARE(accepted(record), 401);  // with the end-of-file record
-    QString verdict;
-    QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
-  }
-
-  // A read waits for the unit's reply and ends with END; it times out when
-  // none comes, without holding up another controller meanwhile; an address
-  // without the unit has no listener.
-  void gpibReadsAndAddresses() {
-    SimProcess sim;
-    QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-    GpibClient first(sim.gpibSocketPath()), bus(sim.gpibSocketPath());
-    QVERIFY(first.connected() && bus.connected());
-    QElapsedTimer elapsed;
-    elapsed.start();
-    QVERIFY(first.sendRead(kUnit, kMaxRead, 5000));
-    QCOMPARE(bus.write(kUnit + 1, "*IDN?\n").status, 'N');
-    QCOMPARE(bus.read(kUnit + 1, kMaxRead, 5000).status, 'N');
-    QVERIFY(!first.answered());
-    QCOMPARE(first.answer(true).status, 'T');
-    QVERIFY2(elapsed.elapsed() >= 4990, qPrintable(QString::number(elapsed.elapsed())));
-
-    // A command in two writes, EOI only on the second, is one command; a read
-    // shorter than the reply takes its first part without END.
-    QCOMPARE(bus.write(kUnit, "*ID", false).length, 3u);
-    QCOMPARE(bus.write(kUnit, "N?\n").status, 'K');
-    const GpibAnswer head = bus.read(kUnit, 10, 3000);
-    QVERIFY(head.status == 'K' && !head.end);
-    QCOMPARE(head.data, kIdentity.substr(0, 10));
-    const GpibAnswer rest = bus.read(kUnit, kMaxRead, 3000);
-    QVERIFY(rest.status == 'K' && rest.end);
-    QCOMPARE(rest.data, kIdentity.substr(10));
-    QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
-    const QJsonObject gpib = sim.record()["gpib"].toObject();
-    QCOMPARE(gpib["noListener"].toInt(), 2);
-    QCOMPARE(gpib["readTimeouts"].toInt(), 1);
-  }
 };
 
 QTEST_GUILESS_MAIN(TestSimBuses)

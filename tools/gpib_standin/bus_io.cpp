@@ -50,8 +50,7 @@ int ReportFailure(const SimLink::Result& result) {
 }
 
 bool Succeeded(const SimLink::Result& result) {
-    return result.outcome == SimLink::Outcome::Answered &&
-           result.response.status == protocol::kStatusOk;
+    return result.outcome == SimLink::Outcome::Answered && result.response.status == protocol::kStatusOk;
 }
 
 int EffectiveTimeout(const Board& board, int timeoutCode) {
@@ -75,8 +74,7 @@ int ClearInterface(int index) {
     std::lock_guard hold(board->mutex);
     const std::uint32_t timeout_ms = ScaledTimeout_ms(board->timeout);
     const protocol::Request request{protocol::kOpInterfaceClear, 0, 0, 0};
-    const SimLink::Result result =
-        board->link.Exchange(index, request, {}, {}, ResponseWait(timeout_ms));
+    const SimLink::Result result = board->link.Exchange(index, request, {}, {}, ResponseWait(timeout_ms));
     if (!Succeeded(result)) return ReportFailure(result);
     return ReportDone();
 }
@@ -85,8 +83,8 @@ int WriteBytes(int index, int pad, const void* data, long count, int eotMode, in
     Board* board = FindBoard(index);
     if (board == nullptr) return Report(kErr, kEneb, 0);
     const bool valid_mode = eotMode == kNullEnd || eotMode == kNlEnd || eotMode == kDabEnd;
-    if (pad < 0 || pad > kMaxPrimaryAddress || count < 0 || (data == nullptr && count > 0) ||
-        !valid_mode || static_cast<unsigned long>(count) >= kLongestTransfer) {
+    if (pad < 0 || pad > kMaxPrimaryAddress || count < 0 || (data == nullptr && count > 0) || !valid_mode ||
+        static_cast<unsigned long>(count) >= kLongestTransfer) {
         return Report(kErr, kEarg, 0);
     }
     const auto* bytes = static_cast<const std::byte*>(data);
@@ -115,9 +113,9 @@ int ReadBytes(int index, int pad, void* buffer, long count, int termination, int
         return Report(kErr, kEarg, 0);
     }
     if (count == 0) return ReportDone();
-    const std::span<std::byte> target(static_cast<std::byte*>(buffer),
-                                      std::min<std::size_t>(static_cast<std::size_t>(count),
-                                                            kLongestTransfer));
+    const std::span<std::byte> target(
+        static_cast<std::byte*>(buffer),
+        std::min<std::size_t>(static_cast<std::size_t>(count), kLongestTransfer));
 
     std::lock_guard hold(board->mutex);
     const std::uint32_t timeout_ms = ScaledTimeout_ms(EffectiveTimeout(*board, timeoutCode));
@@ -132,8 +130,7 @@ int ReadBytes(int index, int pad, void* buffer, long count, int termination, int
     const auto eos = static_cast<std::byte>(termination);
     std::size_t stored = 0;
     while (stored < target.size()) {
-        const SimLink::Result result =
-            ReadOnce(*board, index, pad, target.subspan(stored, 1), timeout_ms);
+        const SimLink::Result result = ReadOnce(*board, index, pad, target.subspan(stored, 1), timeout_ms);
         if (!Succeeded(result)) return ReportFailure(result);
         const bool end = (result.response.flags & protocol::kFlagEoi) != 0;
         if (result.response.length == 0) return Report(end ? kEnd : 0, 0, static_cast<int>(stored));

@@ -25,9 +25,8 @@ inline constexpr int kEneb = 7;  // no such board, or its simulator cannot be re
 inline constexpr int kTimeoutNone = 0;
 inline constexpr int kDefaultTimeout = 13;
 inline constexpr std::array<std::uint64_t, 18> kTimeoutMicroseconds = {
-    0,        10,        30,        100,        300,        1'000,
-    3'000,    10'000,    30'000,    100'000,    300'000,    1'000'000,
-    3'000'000, 10'000'000, 30'000'000, 100'000'000, 300'000'000, 1'000'000'000};
+    0,       10,      30,        100,       300,        1'000,      3'000,       10'000,      30'000,
+    100'000, 300'000, 1'000'000, 3'000'000, 10'000'000, 30'000'000, 100'000'000, 300'000'000, 1'000'000'000};
 constexpr bool IsTimeoutCode(int code) {
     return code >= 0 && code < static_cast<int>(kTimeoutMicroseconds.size());
 }

@@ -16,22 +16,18 @@ int PrimaryOf(Addr4882_t address) { return address & 0xFF; }
 extern "C" {
 
 // Interface clear: the board becomes controller-in-charge.
-__attribute__((visibility("default"))) void SendIFC(int boardIndex) {
-    standin::ClearInterface(boardIndex);
-}
+__attribute__((visibility("default"))) void SendIFC(int boardIndex) { standin::ClearInterface(boardIndex); }
 
 // The secondary address (high byte) is not carried to the simulator: its
 // unit listens at one primary address.
-__attribute__((visibility("default"))) void Send(int boardIndex, Addr4882_t address,
-                                                 const void* buffer, long count, int eotMode) {
-    standin::WriteBytes(boardIndex, PrimaryOf(address), buffer, count, eotMode,
-                        standin::kBoardTimeout);
+__attribute__((visibility("default"))) void Send(int boardIndex, Addr4882_t address, const void* buffer,
+                                                 long count, int eotMode) {
+    standin::WriteBytes(boardIndex, PrimaryOf(address), buffer, count, eotMode, standin::kBoardTimeout);
 }
 
-__attribute__((visibility("default"))) void Receive(int boardIndex, Addr4882_t address,
-                                                    void* buffer, long count, int termination) {
-    standin::ReadBytes(boardIndex, PrimaryOf(address), buffer, count, termination,
-                       standin::kBoardTimeout);
+__attribute__((visibility("default"))) void Receive(int boardIndex, Addr4882_t address, void* buffer,
+                                                    long count, int termination) {
+    standin::ReadBytes(boardIndex, PrimaryOf(address), buffer, count, termination, standin::kBoardTimeout);
 }
 
 }  // extern "C"

@@ -17,7 +17,7 @@ __attribute__((visibility("default"))) int ThreadIbcntl() { return standin::Thre
 // The binding hands its own status (a failed load of an entry point, say)
 // to the calling thread's status here.
 __attribute__((visibility("default"))) void SetGpibStatusVariablesForThread(int status, int error,
-                                                                             int count) {
+                                                                            int count) {
     standin::SetThreadStatus({status, error, count});
 }
 

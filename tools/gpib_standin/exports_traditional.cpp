@@ -51,8 +51,8 @@ extern "C" {
 
 // A primary address outside 0..30 makes an address-less device: its
 // descriptor is returned with EARG, and bus I/O on it fails with EARG.
-__attribute__((visibility("default"))) int ibdev(int boardIndex, int pad, int sad, int timeout,
-                                                 int eot, int /*eos*/) {
+__attribute__((visibility("default"))) int ibdev(int boardIndex, int pad, int sad, int timeout, int eot,
+                                                 int /*eos*/) {
     if (FindBoard(boardIndex) == nullptr) {
         Report(kErr, kEneb, 0);
         return -1;
@@ -130,8 +130,8 @@ __attribute__((visibility("default"))) int ibclr(int ud) {
 __attribute__((visibility("default"))) int ibwrt(int ud, const void* buffer, long count) {
     const std::optional<Device> device = FindDevice(ud);
     if (!device) return IsBoard(ud) ? Report(kErr, kEarg, 0) : UnknownDescriptor();
-    return WriteBytes(device->board, device->pad, buffer, count,
-                      device->eot != 0 ? kDabEnd : kNullEnd, device->timeout);
+    return WriteBytes(device->board, device->pad, buffer, count, device->eot != 0 ? kDabEnd : kNullEnd,
+                      device->timeout);
 }
 
 __attribute__((visibility("default"))) int ibrd(int ud, void* buffer, long count) {

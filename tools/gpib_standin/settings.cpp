@@ -50,8 +50,8 @@ std::optional<std::string> SocketPathForBoard(int board) {
 std::uint32_t ScaledTimeout_ms(int timeoutCode) {
     if (!IsTimeoutCode(timeoutCode) || timeoutCode == kTimeoutNone) return 0;
     const double scaled_ms =
-        static_cast<double>(kTimeoutMicroseconds[static_cast<std::size_t>(timeoutCode)]) *
-        TimeScale() / 1000.0;
+        static_cast<double>(kTimeoutMicroseconds[static_cast<std::size_t>(timeoutCode)]) * TimeScale() /
+        1000.0;
     constexpr double kLongest_ms = std::numeric_limits<std::uint32_t>::max();
     if (scaled_ms >= kLongest_ms) return std::numeric_limits<std::uint32_t>::max();
     return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(scaled_ms)));

@@ -119,8 +119,7 @@ SimLink::Result SimLink::Exchange(int board, const protocol::Request& request,
                                   std::span<const std::byte> tail, std::span<std::byte> data,
                                   std::optional<std::chrono::milliseconds> wait) {
     if (!EnsureConnected(board)) return {Outcome::Unreachable, {}};
-    const Deadline deadline =
-        wait ? Deadline(Clock::now() + *wait) : Deadline(std::nullopt);
+    const Deadline deadline = wait ? Deadline(Clock::now() + *wait) : Deadline(std::nullopt);
 
     const protocol::Header header = protocol::Encode(request);
     Io io = WriteAll(fd_, header, deadline);
@@ -133,8 +132,7 @@ SimLink::Result SimLink::Exchange(int board, const protocol::Request& request,
     }
 
     const protocol::Response response = protocol::DecodeResponse(answer);
-    const bool carries_data =
-        request.op == protocol::kOpRead && response.status == protocol::kStatusOk;
+    const bool carries_data = request.op == protocol::kOpRead && response.status == protocol::kStatusOk;
     if (carries_data) {
         if (response.length > data.size()) {
             Drop();

@@ -12,16 +12,16 @@ namespace standin {
 struct Board {
     std::mutex mutex;  // one exchange with the simulator at a time
     SimLink link;
-    int timeout = 0;   // time-out code
+    int timeout = 0;  // time-out code
     bool remoteEnable = false;
 };
 
 struct Device {
     int board = 0;
-    int pad = 0;        // above 30: an address-less device
+    int pad = 0;  // above 30: an address-less device
     int sad = 0;
-    int timeout = 0;    // time-out code
-    int eot = 1;        // EOI with the last byte written
+    int timeout = 0;  // time-out code
+    int eot = 1;      // EOI with the last byte written
 };
 
 // The board of an index or board descriptor, or null.

@@ -7,7 +7,7 @@
 namespace orvex::sim {
 
 struct DeleteLater {
-  void operator()(QObject* object) const { object->deleteLater(); }
+    void operator()(QObject* object) const { object->deleteLater(); }
 };
 
 }  // namespace orvex::sim

@@ -36,53 +36,53 @@ enum class Status : std::uint8_t { ok = 'K', noListener = 'N', timeout = 'T' };
 using Header = std::array<std::uint8_t, kHeaderBytes>;
 
 inline void putU32(std::uint8_t* out, std::uint32_t value) {
-  for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
+    for (int i = 0; i < 4; ++i) out[i] = static_cast<std::uint8_t>(value >> (8 * i));
 }
 
 inline std::uint32_t getU32(const std::uint8_t* in) {
-  return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
-         static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
+    return static_cast<std::uint32_t>(in[0]) | static_cast<std::uint32_t>(in[1]) << 8 |
+           static_cast<std::uint32_t>(in[2]) << 16 | static_cast<std::uint32_t>(in[3]) << 24;
 }
 
 struct Request {
-  Op op = Op::write;
-  std::uint8_t address = 0;
-  std::uint8_t flags = 0;
-  std::uint32_t length = 0;
+    Op op = Op::write;
+    std::uint8_t address = 0;
+    std::uint8_t flags = 0;
+    std::uint32_t length = 0;
 };
 
 struct Response {
-  Status status = Status::ok;
-  std::uint8_t flags = 0;
-  std::uint32_t length = 0;
+    Status status = Status::ok;
+    std::uint8_t flags = 0;
+    std::uint32_t length = 0;
 };
 
 inline Header encode(const Request& request) {
-  Header header{static_cast<std::uint8_t>(request.op), request.address, request.flags, 0};
-  putU32(header.data() + 4, request.length);
-  return header;
+    Header header{static_cast<std::uint8_t>(request.op), request.address, request.flags, 0};
+    putU32(header.data() + 4, request.length);
+    return header;
 }
 
 inline Header encode(const Response& response) {
-  Header header{static_cast<std::uint8_t>(response.status), response.flags, 0, 0};
-  putU32(header.data() + 4, response.length);
-  return header;
+    Header header{static_cast<std::uint8_t>(response.status), response.flags, 0, 0};
+    putU32(header.data() + 4, response.length);
+    return header;
 }
 
 inline Request decodeRequest(const std::uint8_t* header) {
-  return {static_cast<Op>(header[0]), header[1], header[2], getU32(header + 4)};
+    return {static_cast<Op>(header[0]), header[1], header[2], getU32(header + 4)};
 }
 
 inline Response decodeResponse(const std::uint8_t* header) {
-  return {static_cast<Status>(header[0]), header[1], getU32(header + 4)};
+    return {static_cast<Status>(header[0]), header[1], getU32(header + 4)};
 }
 
 // The socket path of a board: the pattern with "%d" replaced by its number.
 inline std::string socketPathFor(std::string_view pattern, int board) {
-  std::string path(pattern);
-  const auto at = path.find(kBoardPlaceholder);
-  if (at != std::string::npos) path.replace(at, kBoardPlaceholder.size(), std::to_string(board));
-  return path;
+    std::string path(pattern);
+    const auto at = path.find(kBoardPlaceholder);
+    if (at != std::string::npos) path.replace(at, kBoardPlaceholder.size(), std::to_string(board));
+    return path;
 }
 
 }  // namespace orvex::sim::gpib

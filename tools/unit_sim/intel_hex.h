@@ -14,23 +14,23 @@
 namespace orvex::sim {
 
 enum class RecordType : std::uint8_t {
-  data = 0x00,
-  endOfFile = 0x01,
-  extendedSegmentAddress = 0x02,
-  extendedLinearAddress = 0x04,
-  startLinearAddress = 0x05,
+    data = 0x00,
+    endOfFile = 0x01,
+    extendedSegmentAddress = 0x02,
+    extendedLinearAddress = 0x04,
+    startLinearAddress = 0x05,
 };
 
 struct HexRecord {
-  RecordType type = RecordType::data;
-  std::uint16_t offset = 0;
-  std::vector<std::uint8_t> data;  // at most 255 bytes, as the byte count allows
+    RecordType type = RecordType::data;
+    std::uint16_t offset = 0;
+    std::vector<std::uint8_t> data;  // at most 255 bytes, as the byte count allows
 };
 
 // A record, or why the line is none.
 struct ParsedRecord {
-  std::optional<HexRecord> record;
-  std::string error;
+    std::optional<HexRecord> record;
+    std::string error;
 };
 
 // `line` is one record without its line end.
@@ -39,30 +39,30 @@ ParsedRecord parseRecord(std::string_view line);
 // Programs the data records of one image into a flash, following its
 // extended address records, and refuses anything after the end-of-file record.
 class HexLoader {
- public:
-  explicit HexLoader(FlashImage& flash) : flash_(flash) {}
+public:
+    explicit HexLoader(FlashImage& flash) : flash_(flash) {}
 
-  // Empty when the record was taken, else why not.
-  std::optional<std::string> load(const HexRecord& record);
-  // Starts a new image: addresses from 0 again, no end-of-file seen.
-  void restart();
+    // Empty when the record was taken, else why not.
+    std::optional<std::string> load(const HexRecord& record);
+    // Starts a new image: addresses from 0 again, no end-of-file seen.
+    void restart();
 
-  bool endSeen() const { return endSeen_; }
-  std::size_t reprogrammedBytes() const { return reprogrammed_; }
+    bool endSeen() const { return endSeen_; }
+    std::size_t reprogrammedBytes() const { return reprogrammed_; }
 
- private:
-  FlashImage& flash_;
-  std::uint32_t base_ = 0;
-  bool segmented_ = false;
-  bool endSeen_ = false;
-  std::size_t reprogrammed_ = 0;
+private:
+    FlashImage& flash_;
+    std::uint32_t base_ = 0;
+    bool segmented_ = false;
+    bool endSeen_ = false;
+    std::size_t reprogrammed_ = 0;
 };
 
 struct DecodedHex {
-  FlashImage image;
-  std::size_t records = 0;
-  bool endSeen = false;
-  std::string error;  // "line N: why"; empty when the whole text decoded
+    FlashImage image;
+    std::size_t records = 0;
+    bool endSeen = false;
+    std::string error;  // "line N: why"; empty when the whole text decoded
 };
 
 // Lines that are not records (code tests, blank lines) carry no flash data and

@@ -21,36 +21,36 @@
 namespace orvex::sim {
 
 class LanTransport final : public QObject, public Transport {
- public:
-  static constexpr int kMaxConnections = 32;
+public:
+    static constexpr int kMaxConnections = 32;
 
-  LanTransport(UnitCore& core, QHostAddress address, quint16 port, std::chrono::milliseconds splitGap);
-  ~LanTransport() override;
+    LanTransport(UnitCore& core, QHostAddress address, quint16 port, std::chrono::milliseconds splitGap);
+    ~LanTransport() override;
 
-  std::optional<std::string> open() override;
-  std::string endpoint() const override;
-  void close() override;
+    std::optional<std::string> open() override;
+    std::string endpoint() const override;
+    void close() override;
 
- private:
-  struct Connection {
-    int id = 0;
-    std::unique_ptr<QTcpSocket, DeleteLater> socket;
-    LineAssembler lines;
-    std::unique_ptr<ReplyQueue> replies;
-    bool closed = false;
-  };
+private:
+    struct Connection {
+        int id = 0;
+        std::unique_ptr<QTcpSocket, DeleteLater> socket;
+        LineAssembler lines;
+        std::unique_ptr<ReplyQueue> replies;
+        bool closed = false;
+    };
 
-  void accept();
-  void onReadable(Connection& connection);
-  void onClosed(int id);
+    void accept();
+    void onReadable(Connection& connection);
+    void onClosed(int id);
 
-  UnitCore& core_;
-  QHostAddress address_;
-  quint16 port_;
-  std::chrono::milliseconds splitGap_;
-  QTcpServer server_;
-  std::map<int, std::unique_ptr<Connection>> connections_;
-  int nextId_ = 1;
+    UnitCore& core_;
+    QHostAddress address_;
+    quint16 port_;
+    std::chrono::milliseconds splitGap_;
+    QTcpServer server_;
+    std::map<int, std::unique_ptr<Connection>> connections_;
+    int nextId_ = 1;
 };
 
 }  // namespace orvex::sim

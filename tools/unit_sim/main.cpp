@@ -18,42 +18,42 @@ constexpr int kExitEndpointFailed = 3;
 }  // namespace
 
 int main(int argc, char** argv) {
-  using namespace orvex::sim;
-  const std::vector<std::string> args(argv + 1, argv + argc);
-  if (!args.empty() && args.front() == "verify") return runVerify({args.begin() + 1, args.end()});
-  if (!args.empty() && args.front() == "make-hex") return runMakeHex({args.begin() + 1, args.end()});
+    using namespace orvex::sim;
+    const std::vector<std::string> args(argv + 1, argv + argc);
+    if (!args.empty() && args.front() == "verify") return runVerify({args.begin() + 1, args.end()});
+    if (!args.empty() && args.front() == "make-hex") return runMakeHex({args.begin() + 1, args.end()});
 
-  std::optional<std::string> gpibFromEnvironment;
-  if (const char* pattern = std::getenv(kGpibEnvironmentVariable)) gpibFromEnvironment = pattern;
-  ParsedOptions parsed = parseOptions(args, gpibFromEnvironment);
-  if (parsed.help) {
-    std::fputs(usageText().c_str(), stdout);
-    return 0;
-  }
-  if (!parsed.options) {
-    std::fprintf(stderr, "orvex-unit-sim: %s\n(see --help)\n", parsed.error.c_str());
-    return kExitUsage;
-  }
+    std::optional<std::string> gpibFromEnvironment;
+    if (const char* pattern = std::getenv(kGpibEnvironmentVariable)) gpibFromEnvironment = pattern;
+    ParsedOptions parsed = parseOptions(args, gpibFromEnvironment);
+    if (parsed.help) {
+        std::fputs(usageText().c_str(), stdout);
+        return 0;
+    }
+    if (!parsed.options) {
+        std::fprintf(stderr, "orvex-unit-sim: %s\n(see --help)\n", parsed.error.c_str());
+        return kExitUsage;
+    }
 
-  // A peer that vanishes mid-write must not end the simulator.
-  std::signal(SIGPIPE, SIG_IGN);
-  QCoreApplication app(argc, argv);
-  Simulator simulator(std::move(*parsed.options));
-  SignalWatcher stopSignals([](int) { QCoreApplication::quit(); });
-  if (auto error = stopSignals.install()) {
-    std::fprintf(stderr, "orvex-unit-sim: %s\n", error->c_str());
-    return kExitEndpointFailed;
-  }
-  if (auto error = simulator.start()) {
-    std::fprintf(stderr, "orvex-unit-sim: %s\n", error->c_str());
+    // A peer that vanishes mid-write must not end the simulator.
+    std::signal(SIGPIPE, SIG_IGN);
+    QCoreApplication app(argc, argv);
+    Simulator simulator(std::move(*parsed.options));
+    SignalWatcher stopSignals([](int) { QCoreApplication::quit(); });
+    if (auto error = stopSignals.install()) {
+        std::fprintf(stderr, "orvex-unit-sim: %s\n", error->c_str());
+        return kExitEndpointFailed;
+    }
+    if (auto error = simulator.start()) {
+        std::fprintf(stderr, "orvex-unit-sim: %s\n", error->c_str());
+        simulator.shutdown();
+        return kExitEndpointFailed;
+    }
+    std::printf("%s\n", simulator.readyLine().c_str());
+    std::fflush(stdout);
+    QCoreApplication::exec();
     simulator.shutdown();
-    return kExitEndpointFailed;
-  }
-  std::printf("%s\n", simulator.readyLine().c_str());
-  std::fflush(stdout);
-  QCoreApplication::exec();
-  simulator.shutdown();
-  // Sockets closed at shutdown were handed to deleteLater(); the loop is gone.
-  QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-  return 0;
+    // Sockets closed at shutdown were handed to deleteLater(); the loop is gone.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    return 0;
 }

@@ -17,33 +17,33 @@
 namespace orvex::sim {
 
 class ReplyQueue : public QObject {
- public:
-  using Writer = std::function<void(std::string_view bytes)>;
-  using Dropper = std::function<void()>;
+public:
+    using Writer = std::function<void(std::string_view bytes)>;
+    using Dropper = std::function<void()>;
 
-  static constexpr std::size_t kMaxPending = 4096;
+    static constexpr std::size_t kMaxPending = 4096;
 
-  ReplyQueue(Writer write, Dropper drop, std::chrono::milliseconds splitGap);
+    ReplyQueue(Writer write, Dropper drop, std::chrono::milliseconds splitGap);
 
-  // False when too many replies wait already; the reply is then lost.
-  bool push(Reply reply);
-  void clear();
+    // False when too many replies wait already; the reply is then lost.
+    bool push(Reply reply);
+    void clear();
 
- private:
-  using Clock = std::chrono::steady_clock;
-  struct Pending {
-    std::string bytes;
-    Clock::time_point due;
-    bool dropAfter = false;
-  };
+private:
+    using Clock = std::chrono::steady_clock;
+    struct Pending {
+        std::string bytes;
+        Clock::time_point due;
+        bool dropAfter = false;
+    };
 
-  void service();
+    void service();
 
-  std::deque<Pending> pending_;
-  QTimer timer_;
-  Writer write_;
-  Dropper drop_;
-  std::chrono::milliseconds splitGap_;
+    std::deque<Pending> pending_;
+    QTimer timer_;
+    Writer write_;
+    Dropper drop_;
+    std::chrono::milliseconds splitGap_;
 };
 
 }  // namespace orvex::sim

@@ -28,39 +28,39 @@
 namespace orvex::sim {
 
 class SerialTransport final : public QObject, public Transport {
- public:
-  SerialTransport(UnitCore& core, std::filesystem::path directory, int comNumber, SerialDrop drop,
-                  std::chrono::milliseconds splitGap);
-  ~SerialTransport() override;
+public:
+    SerialTransport(UnitCore& core, std::filesystem::path directory, int comNumber, SerialDrop drop,
+                    std::chrono::milliseconds splitGap);
+    ~SerialTransport() override;
 
-  std::optional<std::string> open() override;
-  std::string endpoint() const override;
-  void close() override;
+    std::optional<std::string> open() override;
+    std::string endpoint() const override;
+    void close() override;
 
- private:
-  enum class SlaveState { open, closed };
+private:
+    enum class SlaveState { open, closed };
 
-  SlaveState drain();
-  void deliver(std::string_view bytes);
-  void onReadable();
-  void onPortEvents();
-  void send(std::string_view bytes);
-  void flushOutput();
-  void dropLink();
+    SlaveState drain();
+    void deliver(std::string_view bytes);
+    void onReadable();
+    void onPortEvents();
+    void send(std::string_view bytes);
+    void flushOutput();
+    void dropLink();
 
-  UnitCore& core_;
-  std::filesystem::path link_;
-  SerialDrop dropMode_;
-  UniqueFd master_;
-  UniqueFd watch_;
-  std::string slavePath_;
-  std::unique_ptr<QSocketNotifier> reader_;
-  std::unique_ptr<QSocketNotifier> writer_;
-  std::unique_ptr<QSocketNotifier> watcher_;
-  int slaveOpens_ = 0;
-  LineAssembler lines_;
-  ReplyQueue replies_;
-  std::string output_;
+    UnitCore& core_;
+    std::filesystem::path link_;
+    SerialDrop dropMode_;
+    UniqueFd master_;
+    UniqueFd watch_;
+    std::string slavePath_;
+    std::unique_ptr<QSocketNotifier> reader_;
+    std::unique_ptr<QSocketNotifier> writer_;
+    std::unique_ptr<QSocketNotifier> watcher_;
+    int slaveOpens_ = 0;
+    LineAssembler lines_;
+    ReplyQueue replies_;
+    std::string output_;
 };
 
 }  // namespace orvex::sim

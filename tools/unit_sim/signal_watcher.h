@@ -15,17 +15,17 @@
 namespace orvex::sim {
 
 class SignalWatcher : public QObject {
- public:
-  explicit SignalWatcher(std::function<void(int signal)> onSignal);
-  ~SignalWatcher() override;
+public:
+    explicit SignalWatcher(std::function<void(int signal)> onSignal);
+    ~SignalWatcher() override;
 
-  // Empty on success, else why the handlers could not be installed.
-  std::optional<std::string> install();
+    // Empty on success, else why the handlers could not be installed.
+    std::optional<std::string> install();
 
- private:
-  std::function<void(int)> onSignal_;
-  UniqueFd readEnd_;
-  std::unique_ptr<QSocketNotifier> notifier_;
+private:
+    std::function<void(int)> onSignal_;
+    UniqueFd readEnd_;
+    std::unique_ptr<QSocketNotifier> notifier_;
 };
 
 }  // namespace orvex::sim

@@ -15,23 +15,23 @@
 namespace orvex::sim {
 
 class Simulator {
- public:
-  explicit Simulator(SimOptions options);
-  ~Simulator();
+public:
+    explicit Simulator(SimOptions options);
+    ~Simulator();
 
-  // Opens every endpoint; an error text when one cannot be opened.
-  std::optional<std::string> start();
-  // "ready serial=... lan=... gpib=..."
-  std::string readyLine() const;
-  // Writes the files and closes the endpoints (removing the link and socket).
-  void shutdown();
+    // Opens every endpoint; an error text when one cannot be opened.
+    std::optional<std::string> start();
+    // "ready serial=... lan=... gpib=..."
+    std::string readyLine() const;
+    // Writes the files and closes the endpoints (removing the link and socket).
+    void shutdown();
 
- private:
-  SimOptions options_;
-  std::unique_ptr<SnapshotWriter> snapshots_;
-  UnitCore core_;
-  std::vector<std::unique_ptr<Transport>> transports_;
-  bool shutDown_ = false;
+private:
+    SimOptions options_;
+    std::unique_ptr<SnapshotWriter> snapshots_;
+    UnitCore core_;
+    std::vector<std::unique_ptr<Transport>> transports_;
+    bool shutDown_ = false;
 };
 
 }  // namespace orvex::sim

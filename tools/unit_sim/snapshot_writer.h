@@ -17,25 +17,25 @@ namespace orvex::sim {
 class UnitCore;
 
 class SnapshotWriter : public QObject {
- public:
-  // Coalesces bursts of changes (one per HEX record) into one write.
-  static constexpr std::chrono::milliseconds kRecordSettle{50};
+public:
+    // Coalesces bursts of changes (one per HEX record) into one write.
+    static constexpr std::chrono::milliseconds kRecordSettle{50};
 
-  SnapshotWriter(const UnitCore& core, QString recordPath, QString flashPath);
+    SnapshotWriter(const UnitCore& core, QString recordPath, QString flashPath);
 
-  void journalChanged();  // record file soon
-  void writeAll();        // both files now; at EXIT and at shutdown
+    void journalChanged();  // record file soon
+    void writeAll();        // both files now; at EXIT and at shutdown
 
-  // Empty on success, else why the file could not be replaced.
-  static std::optional<std::string> replaceFile(const QString& path, const QByteArray& content);
+    // Empty on success, else why the file could not be replaced.
+    static std::optional<std::string> replaceFile(const QString& path, const QByteArray& content);
 
- private:
-  void writeRecord();
+private:
+    void writeRecord();
 
-  const UnitCore& core_;
-  QString recordPath_;
-  QString flashPath_;
-  QTimer settle_;
+    const UnitCore& core_;
+    QString recordPath_;
+    QString flashPath_;
+    QTimer settle_;
 };
 
 }  // namespace orvex::sim

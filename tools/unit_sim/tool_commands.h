@@ -13,8 +13,8 @@ inline constexpr int kExitMismatch = 1;
 inline constexpr int kExitUsage = 2;
 
 struct VerifyOutcome {
-  int exitCode = kExitUsage;
-  std::string message;
+    int exitCode = kExitUsage;
+    std::string message;
 };
 
 // Both texts are Intel HEX; they match when they program the same bytes at

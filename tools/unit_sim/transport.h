@@ -9,15 +9,15 @@
 namespace orvex::sim {
 
 class Transport {
- public:
-  virtual ~Transport() = default;
+public:
+    virtual ~Transport() = default;
 
-  // Starts listening; an error text when the endpoint cannot be set up.
-  virtual std::optional<std::string> open() = 0;
-  // How the ready line names the endpoint, e.g. "serial=/tmp/d/COM1".
-  virtual std::string endpoint() const = 0;
-  // Stops serving and removes what open() created in the file system.
-  virtual void close() = 0;
+    // Starts listening; an error text when the endpoint cannot be set up.
+    virtual std::optional<std::string> open() = 0;
+    // How the ready line names the endpoint, e.g. "serial=/tmp/d/COM1".
+    virtual std::string endpoint() const = 0;
+    // Stops serving and removes what open() created in the file system.
+    virtual void close() = 0;
 };
 
 }  // namespace orvex::sim

@@ -19,26 +19,29 @@ constexpr std::array<std::pair<ReplyKind, const char*>, 7> kReplyKindNames{{
 }  // namespace
 
 const char* replyKindName(ReplyKind kind) {
-  for (const auto& [candidate, name] : kReplyKindNames) {
-    if (candidate == kind) return name;
-  }
-  return "?";
+    for (const auto& [candidate, name] : kReplyKindNames) {
+        if (candidate == kind) return name;
+    }
+    return "?";
 }
 
 std::optional<ReplyKind> replyKindFromName(std::string_view name) {
-  for (const auto& [kind, candidate] : kReplyKindNames) {
-    if (name == candidate) return kind;
-  }
-  return std::nullopt;
+    for (const auto& [kind, candidate] : kReplyKindNames) {
+        if (name == candidate) return kind;
+    }
+    return std::nullopt;
 }
 
 const char* linkName(Link link) {
-  switch (link) {
-    case Link::serial: return "serial";
-    case Link::lan: return "lan";
-    case Link::gpib: return "gpib";
-  }
-  return "?";
+    switch (link) {
+        case Link::serial:
+            return "serial";
+        case Link::lan:
+            return "lan";
+        case Link::gpib:
+            return "gpib";
+    }
+    return "?";
 }
 
 }  // namespace orvex::sim

@@ -19,12 +19,12 @@ enum class Link { serial, lan, gpib };
 enum class ReplyKind { lock, identify, passwordState, programmingMode, erase, record, codeTest };
 
 struct Identity {
-  std::string maker{wire::kMaker};
-  std::string family{wire::kFamily};
-  std::string model{wire::kModel};
-  std::string calibrationDate{wire::kCalibrationDate};
-  std::string serialNumber{wire::kSerialNumber};
-  std::string revision{wire::kRevision};
+    std::string maker{wire::kMaker};
+    std::string family{wire::kFamily};
+    std::string model{wire::kModel};
+    std::string calibrationDate{wire::kCalibrationDate};
+    std::string serialNumber{wire::kSerialNumber};
+    std::string revision{wire::kRevision};
 };
 
 enum class LockPolicy { grant, deny, silent };
@@ -32,34 +32,34 @@ enum class SerialDrop { silent, closePort };
 
 // Silence for one kind of reply: every time, or only its n-th occurrence.
 struct Silence {
-  ReplyKind kind = ReplyKind::identify;
-  int occurrence = 0;  // 0: always; counted from 1 since start-up
+    ReplyKind kind = ReplyKind::identify;
+    int occurrence = 0;  // 0: always; counted from 1 since start-up
 };
 
 struct UnitConfig {
-  Identity identity;
-  std::string newRevision{wire::kNewRevision};
-  std::string password{wire::kPassword};
-  std::optional<std::string> identifyReply;  // replaces the whole identification reply
-  std::size_t identifyLength = 0;            // pads the identification reply to this many bytes
+    Identity identity;
+    std::string newRevision{wire::kNewRevision};
+    std::string password{wire::kPassword};
+    std::optional<std::string> identifyReply;  // replaces the whole identification reply
+    std::size_t identifyLength = 0;            // pads the identification reply to this many bytes
 
-  LockPolicy lock = LockPolicy::grant;
-  std::string lockGrantedReply{wire::kReplyLockGranted};
-  std::string programmingReply{wire::kReplyReady};
-  std::string eraseReply{wire::kReplyEraseDone};
-  std::string codeTestReply{wire::kReplyTestPassed};
-  std::chrono::milliseconds eraseTime{100};
+    LockPolicy lock = LockPolicy::grant;
+    std::string lockGrantedReply{wire::kReplyLockGranted};
+    std::string programmingReply{wire::kReplyReady};
+    std::string eraseReply{wire::kReplyEraseDone};
+    std::string codeTestReply{wire::kReplyTestPassed};
+    std::chrono::milliseconds eraseTime{100};
 
-  std::vector<Silence> silences;
-  std::map<ReplyKind, std::chrono::milliseconds> replyDelays;
-  std::optional<std::chrono::milliseconds> allRepliesDelay;
-  std::map<ReplyKind, std::size_t> splitReplies;  // split point in bytes; 0: the middle
-  std::chrono::milliseconds splitGap{20};         // not scaled: it exists to make two reads
+    std::vector<Silence> silences;
+    std::map<ReplyKind, std::chrono::milliseconds> replyDelays;
+    std::optional<std::chrono::milliseconds> allRepliesDelay;
+    std::map<ReplyKind, std::size_t> splitReplies;  // split point in bytes; 0: the middle
+    std::chrono::milliseconds splitGap{20};         // not scaled: it exists to make two reads
 
-  std::optional<int> dropAfterRecords;
-  SerialDrop serialDrop = SerialDrop::silent;
+    std::optional<int> dropAfterRecords;
+    SerialDrop serialDrop = SerialDrop::silent;
 
-  double timeScale = 1.0;  // multiplies the unit's own delays
+    double timeScale = 1.0;  // multiplies the unit's own delays
 };
 
 // Command-line names of the reply kinds.

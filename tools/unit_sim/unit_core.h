@@ -19,72 +19,72 @@
 namespace orvex::sim {
 
 struct LineSource {
-  Link link = Link::serial;
-  int connection = 0;  // LAN connection id; 0 elsewhere
+    Link link = Link::serial;
+    int connection = 0;  // LAN connection id; 0 elsewhere
 };
 
 struct Reply {
-  std::string bytes;                   // empty: the unit stays silent
-  std::chrono::milliseconds delay{0};  // time scale already applied
-  std::size_t splitAt = 0;             // 0: one write; else the size of the first part
-  bool dropLinkAfter = false;          // the link goes down once this reply is out
+    std::string bytes;                   // empty: the unit stays silent
+    std::chrono::milliseconds delay{0};  // time scale already applied
+    std::size_t splitAt = 0;             // 0: one write; else the size of the first part
+    bool dropLinkAfter = false;          // the link goes down once this reply is out
 };
 
 class UnitCore {
- public:
-  struct Hooks {
-    std::function<void()> journalChanged;
-    std::function<void()> leftProgramming;  // after every EXIT: the image is final
-  };
+public:
+    struct Hooks {
+        std::function<void()> journalChanged;
+        std::function<void()> leftProgramming;  // after every EXIT: the image is final
+    };
 
-  UnitCore(UnitConfig config, Hooks hooks);
+    UnitCore(UnitConfig config, Hooks hooks);
 
-  Reply onLine(LineSource source, const AssembledLine& line);
+    Reply onLine(LineSource source, const AssembledLine& line);
 
-  void setEndpoint(Link link, std::string endpoint);
-  bool linkDown(Link link) const;
+    void setEndpoint(Link link, std::string endpoint);
+    bool linkDown(Link link) const;
 
-  void serialPortChanged(bool opened);
-  void replyLostWhilePortClosed();
-  void connectionOpened(int id, std::string peer);
-  void connectionClosed(int id);
-  bool holdsLock(int connection) const { return lockHolder_ == connection; }
-  void setGpibAddress(int address);
-  void gpibClientConnected();
-  void gpibClientDisconnected();
-  void gpibWrite(bool eoi);
-  void gpibRead(long long timeoutMs);
-  void gpibOutputDiscarded(std::size_t bytes);
-  void gpibInterfaceClear();
-  void gpibNoListener();
-  void gpibReadTimeout();
+    void serialPortChanged(bool opened);
+    void replyLostWhilePortClosed();
+    void connectionOpened(int id, std::string peer);
+    void connectionClosed(int id);
+    bool holdsLock(int connection) const { return lockHolder_ == connection; }
+    void setGpibAddress(int address);
+    void gpibClientConnected();
+    void gpibClientDisconnected();
+    void gpibWrite(bool eoi);
+    void gpibRead(long long timeoutMs);
+    void gpibOutputDiscarded(std::size_t bytes);
+    void gpibInterfaceClear();
+    void gpibNoListener();
+    void gpibReadTimeout();
 
-  const Journal& journal() const { return journal_; }
-  const FlashImage& flash() const { return flash_; }
-  std::chrono::milliseconds scaled(std::chrono::milliseconds delay) const;
+    const Journal& journal() const { return journal_; }
+    const FlashImage& flash() const { return flash_; }
+    std::chrono::milliseconds scaled(std::chrono::milliseconds delay) const;
 
- private:
-  Reply onRecord(LineSource source, std::string_view text);
-  Reply onCommand(LineSource source, std::string_view text);
-  Reply onLockRequest(int connection);
-  Reply makeReply(ReplyKind kind, std::string bytes, std::chrono::milliseconds work = {});
-  bool silenced(ReplyKind kind, int occurrence) const;
-  std::string identification() const;
-  void leaveProgramming(Link link);
-  void startImage();
-  LanConnection* connection(int id);
-  void changed();
+private:
+    Reply onRecord(LineSource source, std::string_view text);
+    Reply onCommand(LineSource source, std::string_view text);
+    Reply onLockRequest(int connection);
+    Reply makeReply(ReplyKind kind, std::string bytes, std::chrono::milliseconds work = {});
+    bool silenced(ReplyKind kind, int occurrence) const;
+    std::string identification() const;
+    void leaveProgramming(Link link);
+    void startImage();
+    LanConnection* connection(int id);
+    void changed();
 
-  UnitConfig config_;
-  Hooks hooks_;
-  Journal journal_;
-  FlashImage flash_;
-  HexLoader loader_{flash_};
-  std::map<ReplyKind, int> occurrences_;
-  std::size_t recordIndex_ = 0;
-  bool imageFaulty_ = false;  // an invalid record since the image began
-  std::optional<int> lockHolder_;
-  std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
+    UnitConfig config_;
+    Hooks hooks_;
+    Journal journal_;
+    FlashImage flash_;
+    HexLoader loader_{flash_};
+    std::map<ReplyKind, int> occurrences_;
+    std::size_t recordIndex_ = 0;
+    bool imageFaulty_ = false;  // an invalid record since the image began
+    std::optional<int> lockHolder_;
+    std::chrono::steady_clock::time_point start_ = std::chrono::steady_clock::now();
 };
 
 }  // namespace orvex::sim

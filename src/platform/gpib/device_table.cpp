@@ -60,8 +60,8 @@ int OpenDev(const char* deviceName, const char* instrumentPrefix) {
         ud = ibfind(deviceName);
         if (ud < 0) return -1;
     } else {
-        ud = ibdev(kAddresslessBoard, kAddresslessPad, kAddresslessSad, kAddresslessTimeout,
-                   kAddresslessEot, kAddresslessEos);
+        ud = ibdev(kAddresslessBoard, kAddresslessPad, kAddresslessSad, kAddresslessTimeout, kAddresslessEot,
+                   kAddresslessEos);
         if (ud < 0) return -1;
         // EARG is how the driver greets a device without an address: keep it.
         const int status = ThreadIbsta();

@@ -34,10 +34,14 @@ typename Group::Result MissingResult() {
 template <StatusField Field>
 int ProcessWideStatus() {
     switch (Field) {
-        case StatusField::Status: return ibsta;
-        case StatusField::Error: return iberr;
-        case StatusField::Count: return ibcnt;
-        case StatusField::LongCount: return ibcntl;
+        case StatusField::Status:
+            return ibsta;
+        case StatusField::Error:
+            return iberr;
+        case StatusField::Count:
+            return ibcnt;
+        case StatusField::LongCount:
+            return ibcntl;
     }
     return ibsta;
 }
@@ -109,11 +113,10 @@ typename Group::Result Forward(const char* driverName, Invoke invoke) {
 
 namespace gpib {
 
-#define GPIB_FUNCTION(name, driver, group, params, args)                                  \
-    groups::group::Result name params {                                                   \
-        return detail::Forward<groups::group, detail::Entry::name,                        \
-                               groups::group::Result(*) params>(                          \
-            #driver, [&](auto entry) { return entry args; });                             \
+#define GPIB_FUNCTION(name, driver, group, params, args)                                             \
+    groups::group::Result name params {                                                              \
+        return detail::Forward<groups::group, detail::Entry::name, groups::group::Result(*) params>( \
+            #driver, [&](auto entry) { return entry args; });                                        \
     }
 #include "driver_functions.inc"
 #undef GPIB_FUNCTION

@@ -51,9 +51,9 @@ inline constexpr int kInstrumentPrefixLength = 31;  // characters kept of a pref
 inline constexpr int kOpenedDescriptorListSize = 200;
 
 int OpenDev(const char* deviceName, const char* instrumentPrefix);  // descriptor or -1
-int CloseDev(int ud);                                                // 0, or -1
-int CloseInstrDevs(const char* instrumentPrefix);                    // 0, or -1
-int __CloseAllGPIBDevmgrDevices();                                   // 0, or -1
+int CloseDev(int ud);                                               // 0, or -1
+int CloseInstrDevs(const char* instrumentPrefix);                   // 0, or -1
+int __CloseAllGPIBDevmgrDevices();                                  // 0, or -1
 
 // ---- Loader --------------------------------------------------------------------------
 using EntrySlot = std::atomic<void*>;
@@ -65,8 +65,8 @@ bool __MakeSureGPIBDLLIsLoaded();
 bool __LoadGPIBDLLAndResolve(const char* entryName, EntrySlot* slot);
 void __UnloadGPIBDLL();
 
-extern std::atomic<int> __gpibDLLLoaded;   // 1 once loaded and tested
-extern std::atomic<int> __isThunkingDLL;   // 1 if the library exports ibmessage
+extern std::atomic<int> __gpibDLLLoaded;     // 1 once loaded and tested
+extern std::atomic<int> __isThunkingDLL;     // 1 if the library exports ibmessage
 extern std::atomic<int> __Terminating_GPIB;  // 1 once the program stops
 
 // ---- Run state -------------------------------------------------------------------------
@@ -85,7 +85,7 @@ extern PlainHook __UnpostAllIbMessages_fnptr;      // before every forwarded cal
 extern PlainHook __RepostAllIbMessages_fnptr;      // after it, status refreshed
 extern DescriptorHook __DeleteGPIBCallback_fnptr;  // a descriptor went offline
 extern DescriptorHook __DeleteFromIbNotifyTable_fnptr;
-extern PlainHook __ClearAllGPIBNotify_fnptr;       // the program stops
+extern PlainHook __ClearAllGPIBNotify_fnptr;  // the program stops
 extern PlainHook __ClearAllGPIBCallbacks_fnptr;
 
 // ---- Critical sections ------------------------------------------------------------------

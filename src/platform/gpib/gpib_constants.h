@@ -69,10 +69,10 @@ inline constexpr int T300s = 16;
 inline constexpr int T1000s = 17;
 
 // ---- End modes -------------------------------------------------------------------
-inline constexpr int NULLend = 0x00;   // Send: no EOI
-inline constexpr int NLend = 0x01;     // Send: a line feed with EOI follows the data
-inline constexpr int DABend = 0x02;    // Send: EOI with the last data byte
-inline constexpr int STOPend = 0x0100; // Receive: stop at the byte sent with EOI
+inline constexpr int NULLend = 0x00;    // Send: no EOI
+inline constexpr int NLend = 0x01;      // Send: a line feed with EOI follows the data
+inline constexpr int DABend = 0x02;     // Send: EOI with the last data byte
+inline constexpr int STOPend = 0x0100;  // Receive: stop at the byte sent with EOI
 
 // ---- 488.2 address words ---------------------------------------------------------
 // Primary address in the low byte, secondary address in the high byte.

@@ -46,8 +46,8 @@ std::atomic<int*> g_user_ibcntl{nullptr};
 std::atomic<void*> g_message_entry{nullptr};
 
 std::array<CriticalSection*, 4> CriticalSections() {
-    return {&__devmgrCriticalSection, &__ibInstallCallbackCriticalSection,
-            &__ibNotifyCriticalSection, &__runStateCriticalSection};
+    return {&__devmgrCriticalSection, &__ibInstallCallbackCriticalSection, &__ibNotifyCriticalSection,
+            &__runStateCriticalSection};
 }
 
 struct LoadFailure {
@@ -109,8 +109,7 @@ void* LibraryHandle() { return g_handle.load(); }
 
 void* MessageEntry() { return g_message_entry.load(); }
 
-void StoreLibrary(void* handle, int* userIbsta, int* userIberr, int* userIbcntl,
-                  void* messageEntry) {
+void StoreLibrary(void* handle, int* userIbsta, int* userIberr, int* userIbcntl, void* messageEntry) {
     g_user_ibsta.store(userIbsta);
     g_user_iberr.store(userIberr);
     g_user_ibcntl.store(userIbcntl);

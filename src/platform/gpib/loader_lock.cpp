@@ -13,8 +13,8 @@ namespace gpib::detail {
 namespace {
 
 constexpr const char* kLockNameFormat = "/GPIB driver binding lock %d";
-constexpr mode_t kLockMode = 0600;    // the process's own user only
-constexpr unsigned kLockFree = 1;     // created "not owned"
+constexpr mode_t kLockMode = 0600;  // the process's own user only
+constexpr unsigned kLockFree = 1;   // created "not owned"
 
 std::atomic<sem_t*> g_lock{nullptr};
 thread_local int t_depth = 0;  // how often this thread holds the lock

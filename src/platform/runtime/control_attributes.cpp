@@ -44,14 +44,19 @@ int SetCtrlAttribute(int panel, int control, int attribute, int value) {
         return attribute == ATTR_ENABLED ? SetTimerEnabled(*target, on) : kErrInvalidAttribute;
     }
     switch (attribute) {
-    case ATTR_DIMMED: SetDimmed(*target, on); return 0;
-    case ATTR_VISIBLE: SetVisible(*target, on); return 0;
-    case ATTR_NO_EDIT_TEXT:
-        if (target->desc.kind != ui::ControlKind::String) return kErrInvalidAttribute;
-        target->no_edit_text = on;
-        ui::ApplyEditability(*target);
-        return 0;
-    default: return kErrInvalidAttribute;
+        case ATTR_DIMMED:
+            SetDimmed(*target, on);
+            return 0;
+        case ATTR_VISIBLE:
+            SetVisible(*target, on);
+            return 0;
+        case ATTR_NO_EDIT_TEXT:
+            if (target->desc.kind != ui::ControlKind::String) return kErrInvalidAttribute;
+            target->no_edit_text = on;
+            ui::ApplyEditability(*target);
+            return 0;
+        default:
+            return kErrInvalidAttribute;
     }
 }
 
@@ -66,13 +71,18 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
         return 0;
     }
     switch (attribute) {
-    case ATTR_DIMMED: *value = target->dimmed ? 1 : 0; return 0;
-    case ATTR_VISIBLE: *value = target->visible ? 1 : 0; return 0;
-    case ATTR_NO_EDIT_TEXT:
-        if (target->desc.kind != ui::ControlKind::String) return kErrInvalidAttribute;
-        *value = target->no_edit_text ? 1 : 0;
-        return 0;
-    default: return kErrInvalidAttribute;
+        case ATTR_DIMMED:
+            *value = target->dimmed ? 1 : 0;
+            return 0;
+        case ATTR_VISIBLE:
+            *value = target->visible ? 1 : 0;
+            return 0;
+        case ATTR_NO_EDIT_TEXT:
+            if (target->desc.kind != ui::ControlKind::String) return kErrInvalidAttribute;
+            *value = target->no_edit_text ? 1 : 0;
+            return 0;
+        default:
+            return kErrInvalidAttribute;
     }
 }
 
@@ -80,16 +90,14 @@ int GetPanelAttributeText(int panel, int attribute, char* text, std::size_t size
     const ui::Panel* target = ui::FindPanel(panel);
     if (target == nullptr) return kErrInvalidPanel;
     if (attribute != ATTR_TITLE) return kErrInvalidAttribute;
-    return ui::CopyBounded(target->window->windowTitle().toUtf8(), text, size) ? 0
-                                                                               : kErrBufferTooSmall;
+    return ui::CopyBounded(target->window->windowTitle().toUtf8(), text, size) ? 0 : kErrBufferTooSmall;
 }
 
 int SetActiveCtrl(int panel, int control) {
     int error = 0;
     ui::Control* target = ui::FindControl(panel, control, &error);
     if (target == nullptr) return error;
-    if (target->widget == nullptr || target->widget->focusPolicy() == Qt::NoFocus)
-        return kErrInvalidControl;
+    if (target->widget == nullptr || target->widget->focusPolicy() == Qt::NoFocus) return kErrInvalidControl;
     ui::FindPanel(panel)->active_control = control;
     // In a window that is not active this only marks the widget, which takes
     // the focus when the window is activated.

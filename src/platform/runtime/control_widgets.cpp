@@ -105,14 +105,29 @@ bool HasCaption(ControlKind kind) {
 QWidget* MakeControlWidget(const ControlDescription& desc, QWidget* parent) {
     QWidget* widget = nullptr;
     switch (desc.kind) {
-    case ControlKind::String: widget = MakeString(desc, parent); break;
-    case ControlKind::Ring: widget = MakeRing(desc, parent); break;
-    case ControlKind::Command: widget = MakeCommand(desc, parent); break;
-    case ControlKind::TextMessage: widget = MakeTextMessage(desc, parent); break;
-    case ControlKind::Slide: widget = MakeSlide(desc, parent); break;
-    case ControlKind::Led: widget = MakeLed(desc, parent); break;
-    case ControlKind::Decoration: widget = MakeDecoration(parent); break;
-    case ControlKind::Timer: return nullptr;
+        case ControlKind::String:
+            widget = MakeString(desc, parent);
+            break;
+        case ControlKind::Ring:
+            widget = MakeRing(desc, parent);
+            break;
+        case ControlKind::Command:
+            widget = MakeCommand(desc, parent);
+            break;
+        case ControlKind::TextMessage:
+            widget = MakeTextMessage(desc, parent);
+            break;
+        case ControlKind::Slide:
+            widget = MakeSlide(desc, parent);
+            break;
+        case ControlKind::Led:
+            widget = MakeLed(desc, parent);
+            break;
+        case ControlKind::Decoration:
+            widget = MakeDecoration(parent);
+            break;
+        case ControlKind::Timer:
+            return nullptr;
     }
     widget->setObjectName(desc.constant);
     return widget;

@@ -70,5 +70,4 @@ void Delay(double seconds) {
     std::this_thread::sleep_for(duration);
 }
 
-
 }  // namespace runtime

@@ -119,9 +119,8 @@ int ProcessSystemEvents() {
     EnsureSpinHelpers(state);
 
     const std::uint64_t before = state.counter->count();
-    const bool spinning =
-        state.previous_dispatched_nothing && !state.drawn_since_previous &&
-        Clock::now() - state.previous_return < kSpinGap;
+    const bool spinning = state.previous_dispatched_nothing && !state.drawn_since_previous &&
+                          Clock::now() - state.previous_return < kSpinGap;
     if (spinning) {
         // Sleeps until a timer, socket or posted event arrives, at most the wake bound.
         state.wake->start();
@@ -131,8 +130,7 @@ int ProcessSystemEvents() {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }
     // A callback run above may have ended the application's helpers with it.
-    state.previous_dispatched_nothing =
-        state.counter != nullptr && state.counter->count() == before;
+    state.previous_dispatched_nothing = state.counter != nullptr && state.counter->count() == before;
     state.previous_return = Clock::now();
     state.drawn_since_previous = false;
     return 0;

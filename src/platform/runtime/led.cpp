@@ -13,9 +13,7 @@ constexpr QColor kOut(0x2a, 0x3d, 0x2c);
 
 }  // namespace
 
-Led::Led(QWidget* parent) : QWidget(parent) {
-    setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed);
-}
+Led::Led(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, QSizePolicy::Fixed); }
 
 void Led::setLit(bool lit) {
     if (lit == lit_) return;

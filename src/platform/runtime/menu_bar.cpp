@@ -15,8 +15,7 @@ void Connect(QAction* action, int panel, int id) {
 
 }  // namespace
 
-void BuildMenuBar(const PanelDescription& desc, const std::vector<MenuCallbackPtr>& callbacks,
-                  Panel& panel) {
+void BuildMenuBar(const PanelDescription& desc, const std::vector<MenuCallbackPtr>& callbacks, Panel& panel) {
     auto* bar = new QMenuBar(panel.window.get());
     // The bar stays in the panel window on every desktop, where tests find it too.
     bar->setNativeMenuBar(false);
@@ -52,8 +51,8 @@ void BuildMenuBar(const PanelDescription& desc, const std::vector<MenuCallbackPt
         panel.menus.push_back(menu);
         ++id;
         for (const MenuItemDescription& itemDesc : menuDesc.items) {
-            MenuEntry item{id, itemDesc.constant, items->addAction(ShortcutText(itemDesc.label)),
-                           nullptr, callback(id)};
+            MenuEntry item{id, itemDesc.constant, items->addAction(ShortcutText(itemDesc.label)), nullptr,
+                           callback(id)};
             item.action->setObjectName(itemDesc.constant);
             Connect(item.action, panel.handle, id);
             panel.menus.push_back(item);

@@ -10,8 +10,7 @@ namespace runtime::ui {
 
 // Builds the bar into `panel` (menubar, menus) with the callbacks already
 // looked up, one per menu and item in identifier order.
-void BuildMenuBar(const PanelDescription& desc, const std::vector<MenuCallbackPtr>& callbacks,
-                  Panel& panel);
+void BuildMenuBar(const PanelDescription& desc, const std::vector<MenuCallbackPtr>& callbacks, Panel& panel);
 
 // Activates an item, or a menu without items, as choosing it does. False for
 // unknown, disabled or hidden entries and for menus that only open.

@@ -60,8 +60,7 @@ struct Callbacks {
 bool ResolveCallbacks(const PanelDescription& desc, Callbacks& out) {
     for (const ControlDescription& control : desc.controls) {
         CtrlCallbackPtr function = nullptr;
-        if (!control.callback.isEmpty() && !LookUpControlCallback(control.callback, &function))
-            return false;
+        if (!control.callback.isEmpty() && !LookUpControlCallback(control.callback, &function)) return false;
         out.controls.push_back(function);
     }
     auto menuCallback = [&out](const QString& name) {
@@ -86,8 +85,7 @@ void Place(QGridLayout* grid, QWidget* widget, const GridCell& cell, int& nextRo
 
 // Groups sit in a grid of their own; each group lays its controls out in a
 // grid whose caption columns hug their text while field columns stretch.
-std::map<QString, Area> MakeAreas(const PanelDescription& desc, QWidget* window,
-                                  QVBoxLayout* outer) {
+std::map<QString, Area> MakeAreas(const PanelDescription& desc, QWidget* window, QVBoxLayout* outer) {
     std::map<QString, Area> areas;
     auto* groups = new QGridLayout;
     int nextGroupRow = 0;
@@ -153,8 +151,7 @@ Placement AddToArea(Area& area, Control& control) {
     area.grid->addWidget(control.widget, row, cell.column, cell.row_span, cell.column_span,
                          control.desc.align);
     if (captioned) {
-        area.grid->addWidget(control.caption, row, cell.column - 1, 1, 1,
-                             Qt::AlignLeft | Qt::AlignVCenter);
+        area.grid->addWidget(control.caption, row, cell.column - 1, 1, 1, Qt::AlignLeft | Qt::AlignVCenter);
         area.caption_columns.insert(cell.column - 1);
     }
     area.field_columns.insert(cell.column);

@@ -126,42 +126,41 @@ bool ReadControl(const QJsonObject& object, ControlDescription& control) {
     }
     const QJsonValue value = object.value(QLatin1String("value"));
     switch (control.kind) {
-    case ControlKind::String:
-        if (!value.isUndefined() && !value.isString()) return false;
-        control.text = value.toString();
-        break;
-    case ControlKind::Ring: {
-        if (!ReadRingItems(object.value(QLatin1String("items")).toArray(), control.items))
-            return false;
-        const auto selected =
-            value.isUndefined() ? control.items.front().value : WholeNumber(value);
-        if (!selected) return false;
-        bool listed = false;
-        for (const RingItem& item : control.items) listed = listed || item.value == *selected;
-        if (!listed) return false;
-        control.number = *selected;
-        break;
-    }
-    case ControlKind::Slide:
-    case ControlKind::Led: {
-        const auto number = value.isUndefined() ? std::optional<int>(0) : WholeNumber(value);
-        const auto minimum = WholeNumber(Or(object.value(QLatin1String("min")), 0));
-        const auto maximum = WholeNumber(Or(object.value(QLatin1String("max")), 100));
-        if (!number || !minimum || !maximum || *minimum > *maximum) return false;
-        control.number = *number;
-        control.minimum = *minimum;
-        control.maximum = *maximum;
-        break;
-    }
-    case ControlKind::Timer: {
-        const double interval = object.value(QLatin1String("interval")).toDouble(0.0);
-        if (!(interval > 0.0) || control.callback.isEmpty()) return false;
-        control.interval_s = interval;
-        break;
-    }
-    case ControlKind::Command:
-    case ControlKind::TextMessage:
-    case ControlKind::Decoration: break;
+        case ControlKind::String:
+            if (!value.isUndefined() && !value.isString()) return false;
+            control.text = value.toString();
+            break;
+        case ControlKind::Ring: {
+            if (!ReadRingItems(object.value(QLatin1String("items")).toArray(), control.items)) return false;
+            const auto selected = value.isUndefined() ? control.items.front().value : WholeNumber(value);
+            if (!selected) return false;
+            bool listed = false;
+            for (const RingItem& item : control.items) listed = listed || item.value == *selected;
+            if (!listed) return false;
+            control.number = *selected;
+            break;
+        }
+        case ControlKind::Slide:
+        case ControlKind::Led: {
+            const auto number = value.isUndefined() ? std::optional<int>(0) : WholeNumber(value);
+            const auto minimum = WholeNumber(Or(object.value(QLatin1String("min")), 0));
+            const auto maximum = WholeNumber(Or(object.value(QLatin1String("max")), 100));
+            if (!number || !minimum || !maximum || *minimum > *maximum) return false;
+            control.number = *number;
+            control.minimum = *minimum;
+            control.maximum = *maximum;
+            break;
+        }
+        case ControlKind::Timer: {
+            const double interval = object.value(QLatin1String("interval")).toDouble(0.0);
+            if (!(interval > 0.0) || control.callback.isEmpty()) return false;
+            control.interval_s = interval;
+            break;
+        }
+        case ControlKind::Command:
+        case ControlKind::TextMessage:
+        case ControlKind::Decoration:
+            break;
     }
 
     const QJsonObject layout = object.value(QLatin1String("layout")).toObject();
@@ -273,8 +272,7 @@ int ReadPanelDescription(const QString& fileName, int resource, PanelDescription
     const QJsonDocument document = QJsonDocument::fromJson(file.readAll(), &parseError);
     if (parseError.error != QJsonParseError::NoError || !document.isObject()) return kErrPanelFile;
     const QJsonObject root = document.object();
-    if (root.value(QLatin1String("format")).toString() != QLatin1String(kFormat))
-        return kErrPanelFile;
+    if (root.value(QLatin1String("format")).toString() != QLatin1String(kFormat)) return kErrPanelFile;
 
     const QJsonArray menubars = root.value(QLatin1String("menubars")).toArray();
     for (const QJsonValue& entry : root.value(QLatin1String("panels")).toArray()) {

@@ -9,14 +9,13 @@
 namespace runtime {
 
 int LoadPanel(int parentPanel, const char* fileName, int resourceId) {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
-        return kErrNoApplication;
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return kErrNoApplication;
     // Panels are top-level windows; a parent only has to exist.
     if (parentPanel != 0 && ui::FindPanel(parentPanel) == nullptr) return kErrInvalidPanel;
 
     ui::PanelDescription desc;
-    const int read = ui::ReadPanelDescription(
-        QString::fromUtf8(fileName != nullptr ? fileName : ""), resourceId, desc);
+    const int read =
+        ui::ReadPanelDescription(QString::fromUtf8(fileName != nullptr ? fileName : ""), resourceId, desc);
     if (read != 0) return read;
 
     auto panel = std::make_unique<ui::Panel>();

@@ -32,12 +32,11 @@ bool IsPattern(const QString& name) {
 
 }  // namespace
 
-int FileSelectPopupText(const char* defaultDirectory, const char* defaultFileSpec,
-                        const char* fileTypeList, const char* title, int buttonLabel,
-                        int /*restrictDirectory*/, int /*restrictExtension*/, int /*allowCancel*/,
-                        int allowMakeDirectory, char* pathName, std::size_t size) {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
-        return kErrNoApplication;
+int FileSelectPopupText(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
+                        const char* title, int buttonLabel, int /*restrictDirectory*/,
+                        int /*restrictExtension*/, int /*allowCancel*/, int allowMakeDirectory,
+                        char* pathName, std::size_t size) {
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return kErrNoApplication;
     if (pathName == nullptr || size == 0) return kErrBufferTooSmall;
 
     QFileDialog dialog(QApplication::activeWindow(), Text(title));
@@ -64,10 +63,8 @@ int FileSelectPopupText(const char* defaultDirectory, const char* defaultFileSpe
         dialog.setLabelText(QFileDialog::Accept,
                             QString::fromLatin1(kConfirmLabels[std::size_t(buttonLabel)]));
 
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty())
-        return VAL_NO_FILE_SELECTED;
-    const QByteArray path =
-        QFile::encodeName(QDir::toNativeSeparators(dialog.selectedFiles().first()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return VAL_NO_FILE_SELECTED;
+    const QByteArray path = QFile::encodeName(QDir::toNativeSeparators(dialog.selectedFiles().first()));
     // A cut path would name another file: refuse it and leave the buffer alone.
     if (static_cast<std::size_t>(path.size()) >= size) return kErrBufferTooSmall;
     std::memcpy(pathName, path.constData(), static_cast<std::size_t>(path.size()));
@@ -76,8 +73,7 @@ int FileSelectPopupText(const char* defaultDirectory, const char* defaultFileSpe
 }
 
 int MessagePopup(const char* title, const char* message) {
-    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr)
-        return kErrNoApplication;
+    if (qobject_cast<QApplication*>(QCoreApplication::instance()) == nullptr) return kErrNoApplication;
     QMessageBox box(QMessageBox::Information, Text(title), Text(message), QMessageBox::Ok,
                     QApplication::activeWindow());
     box.setObjectName(QStringLiteral("MessagePopup"));

@@ -46,21 +46,21 @@ inline constexpr int kErrTypeMismatch = -16;
 inline constexpr int kErrNoApplication = -17;
 inline constexpr int kErrValueNotInList = -18;  // a ring has no item with that value
 inline constexpr int kErrBufferTooSmall = -19;  // the result does not fit the caller's buffer
-inline constexpr int kErrPortNumber = -2;      // port number out of range
+inline constexpr int kErrPortNumber = -2;       // port number out of range
 inline constexpr int kErrPortNotOpen = -3;
-inline constexpr int kErrPortOpen = -4;        // the device cannot be opened or configured
+inline constexpr int kErrPortOpen = -4;  // the device cannot be opened or configured
 inline constexpr int kErrPortWrite = -5;
-inline constexpr int kErrPortRead = -6;        // the far end vanished or the device failed
+inline constexpr int kErrPortRead = -6;  // the far end vanished or the device failed
 inline constexpr int kErrPortParameter = -7;
-inline constexpr int kErrTcpConnect = -11;     // refused, unreachable, timed out or bad address
+inline constexpr int kErrTcpConnect = -11;  // refused, unreachable, timed out or bad address
 inline constexpr int kErrTcpHandle = -12;
 inline constexpr int kErrTcpWrite = -13;
 inline constexpr int kErrTcpRead = -14;
 inline constexpr int kErrTcpTimeout = -15;
 
 // ---- Callbacks --------------------------------------------------------------
-using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData,
-                                int eventData1, int eventData2);
+using CtrlCallbackPtr = int (*)(int panel, int control, int event, void* callbackData, int eventData1,
+                                int eventData2);
 using MenuCallbackPtr = void (*)(int menuBar, int menuItem, void* callbackData, int panel);
 using TCPCallbackPtr = int (*)(unsigned handle, int xType, int errCode, void* callbackData);
 
@@ -131,18 +131,16 @@ int ProcessSystemEvents();
 int ProcessDrawEvents();
 
 // ---- Pop-ups ----------------------------------------------------------------
-int FileSelectPopupText(const char* defaultDirectory, const char* defaultFileSpec,
-                        const char* fileTypeList, const char* title, int buttonLabel,
-                        int restrictDirectory, int restrictExtension, int allowCancel,
-                        int allowMakeDirectory, char* pathName, std::size_t size);
+int FileSelectPopupText(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
+                        const char* title, int buttonLabel, int restrictDirectory, int restrictExtension,
+                        int allowCancel, int allowMakeDirectory, char* pathName, std::size_t size);
 template <std::size_t N>
-int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec,
-                    const char* fileTypeList, const char* title, int buttonLabel,
-                    int restrictDirectory, int restrictExtension, int allowCancel,
-                    int allowMakeDirectory, char (&pathName)[N]) {
-    return FileSelectPopupText(defaultDirectory, defaultFileSpec, fileTypeList, title,
-                               buttonLabel, restrictDirectory, restrictExtension,
-                               allowCancel, allowMakeDirectory, pathName, N);
+int FileSelectPopup(const char* defaultDirectory, const char* defaultFileSpec, const char* fileTypeList,
+                    const char* title, int buttonLabel, int restrictDirectory, int restrictExtension,
+                    int allowCancel, int allowMakeDirectory, char (&pathName)[N]) {
+    return FileSelectPopupText(defaultDirectory, defaultFileSpec, fileTypeList, title, buttonLabel,
+                               restrictDirectory, restrictExtension, allowCancel, allowMakeDirectory,
+                               pathName, N);
 }
 int MessagePopup(const char* title, const char* message);
 void Cls();
@@ -153,8 +151,8 @@ void Cls();
 inline constexpr int kMaxComPort = 32;
 inline constexpr double kDefaultComTimeout_s = 10.0;
 
-int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
-                  int stopBits, int inputQueueSize, int outputQueueSize);
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits, int stopBits,
+                  int inputQueueSize, int outputQueueSize);
 int CloseCom(int port);
 int ComWrt(int port, const char* buffer, int count);  // bytes written, or an error
 int ComWrtByte(int port, int byte);                   // 1, or an error
@@ -174,7 +172,7 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
 int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dataSize,
                    unsigned timeout_ms);  // bytes written, or an error
 int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize,
-                  unsigned timeout_ms);   // bytes read (0: none in time), or an error
+                  unsigned timeout_ms);  // bytes read (0: none in time), or an error
 int DisconnectFromTCPServer(unsigned conversationHandle);
 
 // ---- Formatting and utility ---------------------------------------------------

@@ -81,8 +81,7 @@ void WatchForLostLine(int port, QSerialPort& device) {
     QObject::connect(watched, &QSerialPort::errorOccurred, watched,
                      [port, watched](QSerialPort::SerialPortError error) {
                          ComPort& entry = g_ports[std::size_t(port)];
-                         if (!IsLineLost(error) || entry.device.get() != watched ||
-                             entry.close_pending)
+                         if (!IsLineLost(error) || entry.device.get() != watched || entry.close_pending)
                              return;
                          entry.close_pending = true;
                          // Not from inside the notifier that is reporting.
@@ -95,20 +94,29 @@ void WatchForLostLine(int port, QSerialPort& device) {
 
 std::optional<QSerialPort::Parity> ParityFromCode(int parity) {
     switch (parity) {
-        case 0: return QSerialPort::NoParity;
-        case 1: return QSerialPort::OddParity;
-        case 2: return QSerialPort::EvenParity;
-        case 3: return QSerialPort::MarkParity;
-        case 4: return QSerialPort::SpaceParity;
-        default: return std::nullopt;
+        case 0:
+            return QSerialPort::NoParity;
+        case 1:
+            return QSerialPort::OddParity;
+        case 2:
+            return QSerialPort::EvenParity;
+        case 3:
+            return QSerialPort::MarkParity;
+        case 4:
+            return QSerialPort::SpaceParity;
+        default:
+            return std::nullopt;
     }
 }
 
 std::optional<QSerialPort::StopBits> StopBitsFromCount(int stopBits) {
     switch (stopBits) {
-        case 1: return QSerialPort::OneStop;
-        case 2: return QSerialPort::TwoStop;
-        default: return std::nullopt;
+        case 1:
+            return QSerialPort::OneStop;
+        case 2:
+            return QSerialPort::TwoStop;
+        default:
+            return std::nullopt;
     }
 }
 
@@ -174,15 +182,15 @@ int ReadPort(ComPort& entry, char* buffer, int maxCount, std::optional<unsigned 
 
 }  // namespace
 
-int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits,
-                  int stopBits, int inputQueueSize, int outputQueueSize) {
+int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, int dataBits, int stopBits,
+                  int inputQueueSize, int outputQueueSize) {
     ComPort* entry = PortEntry(port);
     if (entry == nullptr) return kErrPortNumber;
     if (QCoreApplication::instance() == nullptr) return kErrNoApplication;
     const auto parity_setting = ParityFromCode(parity);
     const auto stop_setting = StopBitsFromCount(stopBits);
-    if (baudRate <= 0 || baudRate > long(INT_MAX) || !parity_setting || !stop_setting ||
-        dataBits < 5 || dataBits > 8 || inputQueueSize < 0 || outputQueueSize < 0)
+    if (baudRate <= 0 || baudRate > long(INT_MAX) || !parity_setting || !stop_setting || dataBits < 5 ||
+        dataBits > 8 || inputQueueSize < 0 || outputQueueSize < 0)
         return kErrPortParameter;
 
     // Failure exits of the upload leave ports open and the next run opens
@@ -199,8 +207,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     // as needed; 0 asks for exactly that.
     const bool configured = device->setBaudRate(qint32(baudRate)) &&
                             device->setDataBits(QSerialPort::DataBits(dataBits)) &&
-                            device->setParity(*parity_setting) &&
-                            device->setStopBits(*stop_setting) &&
+                            device->setParity(*parity_setting) && device->setStopBits(*stop_setting) &&
                             device->setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
         ReleaseDevice(*device);

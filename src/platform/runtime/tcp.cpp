@@ -109,8 +109,7 @@ void DeliverDataReady(unsigned handle) {
 
 void PostDataReady(unsigned handle) {
     QMetaObject::invokeMethod(
-        QCoreApplication::instance(), [handle] { DeliverDataReady(handle); },
-        Qt::QueuedConnection);
+        QCoreApplication::instance(), [handle] { DeliverDataReady(handle); }, Qt::QueuedConnection);
 }
 
 void DeliverDisconnect(unsigned handle) {
@@ -133,8 +132,9 @@ void WireSignals(unsigned handle, QTcpSocket& socket) {
             }
         },
         Qt::DirectConnection);
-    QObject::connect(&socket, &QTcpSocket::disconnected, receiver,
-                     [handle] { DeliverDisconnect(handle); }, Qt::QueuedConnection);
+    QObject::connect(
+        &socket, &QTcpSocket::disconnected, receiver, [handle] { DeliverDisconnect(handle); },
+        Qt::QueuedConnection);
 }
 
 }  // namespace
@@ -156,11 +156,9 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
     } else {
         // A name is looked up by the system resolver, whose own limits apply
         // on top of the time-out below.
-        socket->connectToHost(
-            QString::fromUtf8(address.name.data(), qsizetype(address.name.size())), port);
+        socket->connectToHost(QString::fromUtf8(address.name.data(), qsizetype(address.name.size())), port);
     }
-    const detail::Deadline deadline(
-        ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    const detail::Deadline deadline(ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
     const BlockingCall blocking;
     if (!socket->waitForConnected(deadline.remaining_ms())) {
         socket->abort();
@@ -179,8 +177,7 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
     return 0;
 }
 
-int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dataSize,
-                   unsigned timeout_ms) {
+int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dataSize, unsigned timeout_ms) {
     QTcpSocket* socket = SocketOf(conversationHandle);
     if (socket == nullptr) return kErrTcpHandle;
     if (dataSize < 0 || (dataPointer == nullptr && dataSize > 0)) return kErrTcpWrite;
@@ -194,8 +191,7 @@ int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dat
     // What the system did not take at once goes through the socket's buffer.
     if (socket->write(data + direct, dataSize - direct) != dataSize - direct) return kErrTcpWrite;
     // QTcpSocket hands bytes to the system only from its event loop or a wait.
-    const detail::Deadline deadline(
-        ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    const detail::Deadline deadline(ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
     const BlockingCall blocking;
     while (socket->bytesToWrite() > 0) {
         if (socket->state() != QAbstractSocket::ConnectedState) return kErrTcpWrite;
@@ -208,8 +204,7 @@ int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dat
     return dataSize;
 }
 
-int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize,
-                  unsigned timeout_ms) {
+int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize, unsigned timeout_ms) {
     QTcpSocket* socket = SocketOf(conversationHandle);
     if (socket == nullptr) return kErrTcpHandle;
     if (dataSize < 0 || (dataBuffer == nullptr && dataSize > 0)) return kErrTcpRead;

@@ -14,8 +14,8 @@ enum class AddressForm {
 
 struct ServerAddress {
     AddressForm form;
-    std::uint32_t ipv4;       // host byte order, 192.168.1.10 is 0xC0A8010A
-    std::string_view name;    // the text without surrounding blanks
+    std::uint32_t ipv4;     // host byte order, 192.168.1.10 is 0xC0A8010A
+    std::string_view name;  // the text without surrounding blanks
 };
 
 // Groups are decimal with up to three digits, so "192.168.001.010" is

@@ -8,9 +8,7 @@
 
 namespace runtime {
 
-int StringLength(const char* text) {
-    return text == nullptr ? 0 : static_cast<int>(std::strlen(text));
-}
+int StringLength(const char* text) { return text == nullptr ? 0 : static_cast<int>(std::strlen(text)); }
 
 double ReadDecimal(const char* text) {
     if (text == nullptr) return 0.0;
@@ -33,8 +31,8 @@ double ReadDecimal(const char* text) {
             const bool negative = *first == '-';
             const char* digits = negative ? first + 1 : first;
             std::snprintf(widened, sizeof widened, "%s0%s", negative ? "-" : "", digits);
-            const auto again = std::from_chars(widened, widened + std::strlen(widened), value,
-                                               std::chars_format::general);
+            const auto again =
+                std::from_chars(widened, widened + std::strlen(widened), value, std::chars_format::general);
             return again.ec == std::errc() ? value : 0.0;
         }
         return 0.0;

@@ -21,8 +21,10 @@ thread_local int t_status[3];  // the calling thread's status, error and count
 
 template <typename T>
 long long Number(T value) {
-    if constexpr (std::is_pointer_v<T>) return reinterpret_cast<std::intptr_t>(value);
-    else return static_cast<long long>(value);
+    if constexpr (std::is_pointer_v<T>)
+        return reinterpret_cast<std::intptr_t>(value);
+    else
+        return static_cast<long long>(value);
 }
 
 template <typename Group>
@@ -35,8 +37,9 @@ struct Answer {
             const int given[] = {static_cast<int>(values)...};
             for (int i = 0; i < 3; ++i) t_status[i] = given[i];
         } else if constexpr (requires { Group::kField; }) {
-            return t_status[Group::kField == gpib::StatusField::Status ? 0
-                            : Group::kField == gpib::StatusField::Error ? 1 : 2];
+            return t_status[Group::kField == gpib::StatusField::Status  ? 0
+                            : Group::kField == gpib::StatusField::Error ? 1
+                                                                        : 2];
         } else {
             std::lock_guard hold(g_control.mutex);
             g_control.calls.push_back({name, {Number(values)...}});

@@ -61,11 +61,13 @@ inline QList<int> ThreadStatus() {
 
 // Whether another thread finds the section taken right now.
 inline bool TakenElsewhere(gpib::CriticalSection& section) {
-    return std::async(std::launch::async, [&section] {
-               if (!section.TryEnter()) return true;
-               section.Leave();
-               return false;
-           }).get();
+    return std::async(std::launch::async,
+                      [&section] {
+                          if (!section.TryEnter()) return true;
+                          section.Leave();
+                          return false;
+                      })
+        .get();
 }
 
 // The hooks' log: "unpost", "repost", "clearNotify", "clearCallbacks", and
