@@ -62,8 +62,8 @@ double TimeScale() { return g_time_scale.load(); }
 
 void Delay(double seconds) {
     if (!(seconds > 0.0)) return;
-    // The pauses pace the unit (15 ms per piece over RS-232): the kernel's
-    // default 50 us of timer slack per sleep would add up over a file.
+    // Short pauses are often repeated thousands of times in a row: the
+    // kernel's default 50 us of timer slack per sleep would add up.
     static const bool precise_sleeps = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)precise_sleeps;
     const auto duration = std::chrono::duration<double>(seconds * TimeScale());

@@ -18,9 +18,9 @@ using Clock = std::chrono::steady_clock;
 
 // A caller that comes back this soon after a call that dispatched nothing is
 // spinning in a wait: that call may sleep until the next event. A caller that
-// repainted in between is working through steps of its own (a programming
-// loop that sends a piece and shows its progress each time), not waiting, and
-// is never put to sleep.
+// repainted in between is working through steps of its own (a loop that sends
+// something and shows its progress each time), not waiting, and is never put
+// to sleep.
 constexpr auto kSpinGap = std::chrono::milliseconds(2);
 // How long one such sleep may last when no event comes at all, so that a wait
 // whose condition changes without an event is still seen in time.
