@@ -8,7 +8,8 @@
 #include <ctime>
 
 #include "runtime.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
 #include "ui.h"
 
 namespace bench {

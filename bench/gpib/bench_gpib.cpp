@@ -22,7 +22,9 @@
 #include "../bench_support.h"
 #include "runtime.h"
 #include "sim_process.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
+#include "commands.h"
 #include "ui.h"
 #include "upload.h"
 #include "upload_ids.h"
@@ -120,7 +122,7 @@ double program_run(const QString& hex) {
     const QString messages = text_of(ids::UPDATE_ERR);
     QString verdict;
     const bool flashed = sim.stop() && sim.verifyFlash(hex, &verdict);
-    if (orvex::failure != 0 || messages != orvex::kOkTest || !flashed) {
+    if (orvex::run.failure != 0 || messages != orvex::kOkTest || !flashed) {
         std::fprintf(stderr, "bench_gpib: the upload failed: messages \"%s\", flash: %s\n",
                      qPrintable(messages), qPrintable(verdict));
         return -1;

@@ -32,7 +32,8 @@
 #include "runtime.h"
 #include "runtime_testing.h"
 #include "sim_process.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
 #include "ui.h"
 #include "upload_ids.h"
 
@@ -111,7 +112,7 @@ LoopFigures program_round(const SimProcess& sim, const QString& hex, int records
         std::chrono::milliseconds(2000));
     const int after = sim.record()["transports"].toObject()["lan"].toObject()["records"].toInt();
     figures.records = after - before;
-    figures.ok = figures.ok && orvex::failure == 0 && figures.records == records && sim.verifyFlash(hex);
+    figures.ok = figures.ok && orvex::run.failure == 0 && figures.records == records && sim.verifyFlash(hex);
     return figures;
 }
 

@@ -15,7 +15,9 @@
 #include "runtime.h"
 #include "runtime_testing.h"
 #include "sim_process.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
+#include "commands.h"
 #include "ui.h"
 #include "upload.h"
 #include "upload_ids.h"
@@ -89,7 +91,7 @@ int main(int argc, char** argv) {
     const bool stopped = sim.stop();
     QString verdict;
     const bool flashed = stopped && sim.verifyFlash(hex, &verdict);
-    if (orvex::failure != 0 || messages != orvex::kOkTest || !flashed) {
+    if (orvex::run.failure != 0 || messages != orvex::kOkTest || !flashed) {
         std::fprintf(stderr, "bench_rs232: the upload failed: messages \"%s\", flash: %s\n",
                      qPrintable(messages), qPrintable(verdict));
         return 1;

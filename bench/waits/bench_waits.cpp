@@ -20,8 +20,9 @@
 
 #include "../bench_support.h"
 #include "runtime.h"
-#include "sequences.h"
-#include "state.h"
+#include "lan_bus.h"
+#include "panel_handles.h"
+#include "run_state.h"
 #include "ui.h"
 #include "upload.h"
 #include "waits.h"
@@ -40,10 +41,10 @@ double percentile(std::vector<double> values, double p) {
 }
 
 void measure_idle_cpu() {
-    orvex::clear(orvex::rdbuffer);
+    orvex::clear(orvex::exchange.rdbuffer);
     const auto start = Clock::now();
     const double cpu_before = bench::cpu_seconds();
-    const int length = orvex::get_tcpread();
+    const int length = orvex::lan::get_tcpread();
     const double cpu = bench::cpu_seconds() - cpu_before;
     const double wall = std::chrono::duration<double>(Clock::now() - start).count();
     std::printf(
@@ -82,7 +83,7 @@ void measure_reply_latency() {
     });
 
     unsigned handle = 0;
-    if (runtime::ConnectToTCPServer(&handle, 5025, kPeerAddress, orvex::ClientCallback, nullptr, 5000) != 0) {
+    if (runtime::ConnectToTCPServer(&handle, 5025, kPeerAddress, orvex::lan::ClientCallback, nullptr, 5000) != 0) {
         std::printf("reply latency: connect failed\n");
         peer.join();
         close(listener);
@@ -90,9 +91,9 @@ void measure_reply_latency() {
     }
     std::vector<double> delays_us;
     for (int round = 0; round < kLatencyRounds; ++round) {
-        orvex::clear(orvex::rdbuffer);
+        orvex::clear(orvex::exchange.rdbuffer);
         runtime::ClientTCPWrite(handle, "?", 1, 1000);
-        if (orvex::get_tcpread() == 0) continue;
+        if (orvex::lan::get_tcpread() == 0) continue;
         const auto ended = Clock::now();
         delays_us.push_back(
             std::chrono::duration<double, std::micro>(ended - sent[static_cast<std::size_t>(round)]).count());

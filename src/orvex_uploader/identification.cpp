@@ -7,6 +7,7 @@
 #include <cstring>
 #include <initializer_list>
 
+#include "run_state.h"
 #include "runtime.h"
 
 namespace orvex {
@@ -17,7 +18,8 @@ namespace {
 constexpr const char* kModelSuffixes[] = {" LAN", " ROD"};
 
 constexpr int kFieldCount = 6;
-char* const kFields[kFieldCount] = {Make, Unit, Model, CalDate, SerialNo, Rev};
+char* const kFields[kFieldCount] = {identity.Make,    identity.Unit,     identity.Model,
+                                    identity.CalDate, identity.SerialNo, identity.Rev};
 
 bool is_separator(char c) { return c == ',' || c == ' ' || c == '\r' || c == '\n'; }
 
@@ -40,11 +42,8 @@ double revision_number(const char* revision) {
 }
 
 void extract_info(char* reply, std::size_t capacity) {
-    k = 0;
-    j = 0;
-    m = 0;
-    for (char* field : {Make, Unit, Model, CalDate, Rev, SerialNo}) std::memset(field, 0, kFieldSize);
-    ok_to_use = 0;
+    for (char* field : kFields) std::memset(field, 0, kFieldSize);
+    run.ok_to_use = 0;
     if (reply == nullptr) return;
 
     // A reply without a terminator is still read no further than its buffer.
@@ -53,7 +52,9 @@ void extract_info(char* reply, std::size_t capacity) {
         if (char* at = find_within(reply, length, suffix)) *at = '-';
     }
 
-    for (j = 0; static_cast<std::size_t>(j) < length; ++j) {
+    int k = 0;          // the field being filled
+    std::size_t m = 0;  // the position within it
+    for (std::size_t j = 0; j < length; ++j) {
         const char c = reply[j];
         if (is_separator(c)) {
             ++k;
@@ -62,19 +63,18 @@ void extract_info(char* reply, std::size_t capacity) {
         }
         // Fields past the sixth are dropped, and so is whatever of a field
         // exceeds 39 characters: each field keeps its terminating zero.
-        if (k < kFieldCount && static_cast<std::size_t>(m) < kFieldSize - 1) {
+        if (k < kFieldCount && m < kFieldSize - 1) {
             kFields[k][m] = c;
         }
         ++m;
     }
 
-    const double rev = revision_number(Rev);
-    ok_to_use = 0;
+    const double rev = revision_number(identity.Rev);
     for (std::size_t entry = 0; entry < kValidEntries; ++entry) {
         // A family code equal to the entry is one this program must not update.
-        if (std::strcmp(valid_models[entry], Unit) == 0) continue;
-        ok_to_use = 1;
-        if (runtime::ReadDecimal(valid_revisions[entry]) > rev) ok_to_use = 0;
+        if (std::strcmp(valid_models[entry], identity.Unit) == 0) continue;
+        run.ok_to_use = 1;
+        if (runtime::ReadDecimal(valid_revisions[entry]) > rev) run.ok_to_use = 0;
         break;
     }
 }

@@ -4,9 +4,13 @@
 
 #include <cstdio>
 
+#include "buses.h"
+#include "hex_stream.h"
+#include "lan_bus.h"
+#include "panel_handles.h"
+#include "rs232_bus.h"
+#include "run_state.h"
 #include "runtime.h"
-#include "sequences.h"
-#include "state.h"
 #include "upload.h"
 #include "upload_ids.h"
 #include "waits.h"
@@ -19,35 +23,18 @@ namespace {
 
 constexpr const char* kPanelFile = "upload.panel";
 constexpr int kFileSelectTitleSize = 80;
+// The bus the panel starts with.
+constexpr int kInitialBusMenuItem = ids::MENUBAR_BUSSELEC_GPIB;
 
-// Which bus-specific controls each bus shows, in the order they are set.
-struct Visibility {
-    int control;
-    int visible;
-};
-constexpr Visibility kSerialArrangement[] = {
-    {ids::UPDATE_BUS_SELECTION_2, 0}, {ids::UPDATE_GPIBBOARDS, 0}, {ids::UPDATE_COMPORTS, 1},
-    {ids::UPDATE_TEXTMSG_BAUD, 1},    {ids::UPDATE_IPADDR, 0},
-};
-constexpr Visibility kGpibArrangement[] = {
-    {ids::UPDATE_BUS_SELECTION_2, 1}, {ids::UPDATE_GPIBBOARDS, 1}, {ids::UPDATE_COMPORTS, 0},
-    {ids::UPDATE_TEXTMSG_BAUD, 0},    {ids::UPDATE_IPADDR, 0},
-};
-constexpr Visibility kLanArrangement[] = {
-    {ids::UPDATE_BUS_SELECTION_2, 0}, {ids::UPDATE_COMPORTS, 0},   {ids::UPDATE_TEXTMSG_BAUD, 0},
-    {ids::UPDATE_IPADDR, 1},          {ids::UPDATE_GPIBBOARDS, 0},
-};
-
-template <std::size_t N>
-void arrange_bus(const char* bus_text, const Visibility (&arrangement)[N]) {
-    SetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION, bus_text);
-    for (const Visibility& v : arrangement)
-        SetCtrlAttribute(update_handle, v.control, ATTR_VISIBLE, v.visible);
+// A bus menu entry arranges the panel for its bus, unless a run is going on.
+void choose_bus(int menu_item) {
+    if (run.programming != 0) return;
+    if (const BusEntry* entry = bus_by_menu_item(menu_item)) arrange_bus(*entry);
 }
 
 constexpr ControlCallbackEntry kControlCallbacks[] = {
     {"start_update", start_update}, {"get_filename", get_filename}, {"OK_File", OK_File},
-    {"LanTimer", LanTimer},         {"ComTimer", ComTimer},         {"Generic_Timer", Generic_Timer},
+    {"LanTimer", lan::LanTimer},    {"ComTimer", rs232::ComTimer},  {"Generic_Timer", Generic_Timer},
     {"TX_TIMER", TX_TIMER},
 };
 constexpr MenuCallbackEntry kMenuCallbacks[] = {
@@ -68,7 +55,7 @@ int start_up() {
     file_handle = LoadPanel(0, kPanelFile, ids::FILEPNL);
     if (file_handle < 0) return file_handle;
 
-    arrange_bus(kBusGpib, kGpibArrangement);
+    arrange_bus(*bus_by_menu_item(kInitialBusMenuItem));
     for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION,
                         ids::UPDATE_CURRENTREV})
         SetCtrlAttribute(update_handle, control, ATTR_NO_EDIT_TEXT, 1);
@@ -95,20 +82,9 @@ int main(int /*argc*/, char* /*argv*/[]) {
     return 0;
 }
 
-void BUS_232(int, int, void*, int) {
-    if (programming != 0) return;
-    arrange_bus(kBusSerial, kSerialArrangement);
-}
-
-void BUS_488(int, int, void*, int) {
-    if (programming != 0) return;
-    arrange_bus(kBusGpib, kGpibArrangement);
-}
-
-void BUS_LAN(int, int, void*, int) {
-    if (programming != 0) return;
-    arrange_bus(kBusLan, kLanArrangement);
-}
+void BUS_232(int, int menuItem, void*, int) { choose_bus(menuItem); }
+void BUS_488(int, int menuItem, void*, int) { choose_bus(menuItem); }
+void BUS_LAN(int, int menuItem, void*, int) { choose_bus(menuItem); }
 
 void Exit_Program(int, int, void*, int) {
     // During an upload the event loop ends only once START's callback has returned.
@@ -119,8 +95,10 @@ int get_filename(int panel, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;
     char title[kFileSelectTitleSize] = {};
     GetPanelAttribute(panel, ATTR_TITLE, title);
-    const int result = FileSelectPopup("", "*.HEX", "*.HEX", title, VAL_SELECT_BUTTON, 0, 0, 1, 0, filename);
-    if (result > 0 && panel == update_handle) SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, filename);
+    const int result =
+        FileSelectPopup("", "*.HEX", "*.HEX", title, VAL_SELECT_BUTTON, 0, 0, 1, 0, firmware.filename);
+    if (result > 0 && panel == update_handle)
+        SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
     return result;
 }
 

@@ -1,41 +1,31 @@
-// Updating a unit on a GPIB board: the program is controller-in-charge, sends
-// every command with EOI on its last byte and reads answers ended by EOI.
+// Updating a unit on a GPIB board.
 #include <algorithm>
 #include <cstring>
 
+#include "display.h"
 #include "gpib.h"
-#include "identification.h"
+#include "gpib_bus.h"
+#include "hex_stream.h"
+#include "panel_handles.h"
+#include "run_state.h"
 #include "runtime.h"
-#include "sequences.h"
-#include "state.h"
-#include "upload.h"
 #include "upload_ids.h"
 #include "waits.h"
 
-namespace orvex {
+namespace orvex::gpib_bus {
 
 using namespace runtime;
 
 namespace {
 
-constexpr int kRemoteEnable = 1;
-constexpr int kBoardOffline = 0;
-constexpr int kMaxAnswer = 255;        // bytes one read may store
-constexpr double kExitPause_s = 10.0;  // the unit restarts with its new firmware
-constexpr const char* kMsgNotResponding = "Unit Not Responding";
-constexpr const char* kFmtPasswordState = "%s<:syst:pass:stat?\n";
+int board_nu = 0;
+int gpib_addr = 0;
+char buf[kCommandSize] = {};      // answers of the sequence
+char rdBuf[kAckBufferSize] = {};  // answers to code test lines
 
 gpib::Addr4882_t unit_address() { return gpib::MakeAddr(gpib_addr, gpib::NO_SAD); }
 
 bool driver_failed() { return (gpib::ibsta & gpib::ERR) != 0; }
-
-// Releases the board: interface clear, then offline.
-void release_board() {
-    gpib::SendIFC(board_nu);
-    gpib::ibonl(board_nu, kBoardOffline);
-}
-
-void fail_not_responding() { fail_with(kMsgNotResponding); }
 
 }  // namespace
 
@@ -61,135 +51,99 @@ int OX_Send(const char* command, char* reply, std::size_t size) {
     return OX_Rcv(reply, size);
 }
 
+const char* last_answer() { return buf; }
+std::size_t last_answer_capacity() { return sizeof buf; }
+
 namespace {
 
-// A command of the sequence, with its answer in buf when it is a query; false
-// (with the message shown) when the driver reported an error.
-bool sent(const char* command) {
-    if (OX_Send(command, buf) == 0) return true;
-    fail_not_responding();
-    return false;
+Answer answer(int status) {
+    if (status != 0) return Answer{-1, buf};
+    return Answer{static_cast<int>(strnlen(buf, sizeof buf)), buf};
 }
 
-// One answer into buf; false (with the message shown) on a driver error.
-bool received() {
-    if (OX_Rcv(buf) == 0) return true;
-    fail_not_responding();
-    return false;
-}
-
-// Each piece goes out exactly as read, line end included; only a code test
-// is answered.
-bool send_piece() {
-    bool ok = OX_Send(wrtBuf, buf) == 0;
-    if (ok && piece_is_code_test()) {
-        tx_indicator_wait();
-        ok = OX_Rcv(rdBuf) == 0;
-    }
-    if (!ok) fail_not_responding();
-    return ok;
-}
-
-// Every step until the release; returns false when the run ends without it.
-bool run_to_release(const char* password) {
+bool open() {
     Cls();
     GetCtrlVal(update_handle, ids::UPDATE_GPIBBOARDS, &board_nu);
     gpib::SendIFC(board_nu);
     gpib::ibsre(board_nu, kRemoteEnable);
     GetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION_2, &gpib_addr);
-
-    if (!sent(kCmdReset)) {
-        // The one early failure that gives the board up: it may not work at all.
-        release_board();
-        return false;
-    }
-    ProcessSystemEvents();
-    tx_indicator_wait();
-    gpib::ibtmo(board_nu, gpib::T10s);
-
-    if (!sent(kCmdIdentify)) return false;
-    ProcessSystemEvents();
-    tx_indicator_wait();
-    extract_info(buf);
-    show_first_identification();
-    if (std::strcmp(Make, kMakerName) != 0) {
-        fail_with(kMsgUnknownUnit);
-        return false;
-    }
-    if (ok_to_use == 0) {
-        fail_with(kMsgWrongModel);
-        return false;
-    }
-
-    ProcessDrawEvents();
-    ProcessSystemEvents();
-    clear(wrtBuf);
-    Fmt(wrtBuf, kFmtUnlock, password);
-    if (!sent(wrtBuf)) return false;
-    tx_indicator_wait();
-
-    clear(wrtBuf);
-    Fmt(wrtBuf, kFmtPasswordState);
-    if (!sent(wrtBuf)) return false;
-    if (buf[0] == '0') {
-        show_password_refused();
-        return false;
-    }
-
-    restore_password_field();
-    if (!open_hex_file()) return false;
-    measure_hex_file();
-
-    show_message(kMsgSettingUp);
-    ProcessDrawEvents();
-    ProcessSystemEvents();
-    if (!sent(kCmdProgramMode)) return false;
-    tx_indicator_wait();
-    if (!received()) return false;
-
-    show_message(kMsgErasing);
-    ProcessDrawEvents();
-    ProcessSystemEvents();
-    if (!sent(kCmdErase)) return false;
-    ProcessSystemEvents();
-    tx_indicator_wait();
-    if (!received()) return false;
-    if (buf[0] == '\0') {
-        fail_with(kMsgEraseFailed);
-        return false;
-    }
-    show_progress_text(kMsgProgramming);
-
-    if (buf[0] == '0') {
-        stream_hex_file(send_piece);
-        close_hex_file();
-    }
-    tx_indicator_wait();
-    // A failure in the loop leaves the unit in programming mode, but the board
-    // is still released.
-    if (failure == 1) return true;
-
-    if (!sent(kCmdExit)) return false;
-    ProcessSystemEvents();
-    show_progress_text(kMsgLoopDone);
-    tx_indicator_wait();
-    Delay(kExitPause_s);
-
-    if (!sent(kCmdIdentify)) return false;
-    tx_indicator_wait();
-    extract_info(buf);
-    show_second_identification();
     return true;
 }
 
-}  // namespace
+bool command(const char* text) { return OX_Send(text, buf) == 0; }
 
-void gpib_sequence(const char* password) {
-    if (!run_to_release(password)) return;
-    release_board();
-    if (failure == 0) show_message("");
-    show_result();
-    ProcessDrawEvents();
+// A query is answered in the same exchange; "DIAG:PRG" and "ERASE" are
+// answered only after the pacing pause, by a read of their own.
+Answer query(const char* text, AnswerKind kind) {
+    switch (kind) {
+        case AnswerKind::Identity: {
+            const int status = OX_Send(text, buf);
+            if (status == 0) {
+                ProcessSystemEvents();
+                tx_indicator_wait();
+            }
+            return answer(status);
+        }
+        case AnswerKind::PasswordState:
+            return answer(OX_Send(text, buf));
+        case AnswerKind::ProgramMode:
+        case AnswerKind::Erase:
+            if (OX_Send(text, buf) != 0) return answer(1);
+            ProcessSystemEvents();
+            tx_indicator_wait();
+            return answer(OX_Rcv(buf));
+    }
+    return answer(1);
 }
 
-}  // namespace orvex
+// Each piece goes out exactly as read, line end included; only a code test
+// is answered.
+bool send_piece(Piece piece) {
+    char text[kCommandSize] = {};
+    std::memcpy(text, piece.data, std::min<std::size_t>(std::size_t(piece.length), sizeof text - 1));
+    bool ok = OX_Send(text, buf) == 0;
+    if (ok && piece_is_code_test(piece)) {
+        tx_indicator_wait();
+        ok = OX_Rcv(rdBuf) == 0;
+    }
+    if (!ok) fail_with(kMsgNotResponding);
+    return ok;
+}
+
+// The board is released with an interface clear, then taken offline.
+void release() {
+    gpib::SendIFC(board_nu);
+    gpib::ibonl(board_nu, kBoardOffline);
+}
+
+// The answer time-out is raised only once the unit has been reset.
+void after_reset() { gpib::ibtmo(board_nu, gpib::T10s); }
+
+}  // namespace
+
+const Bus bus = {
+    .open = open,
+    .command = command,
+    .query = query,
+    .send_piece = send_piece,
+    .release = release,
+    .claim = nullptr,
+    .after_reset = after_reset,
+    .before_progress = nullptr,
+    .describe_loop_failure = nullptr,
+    .await_restart = nullptr,
+    .close = nullptr,
+    .open_failed = kMsgNotResponding,
+    .bus_error = kMsgNotResponding,
+    // The driver reports every failure itself: an empty answer is no error.
+    .silence = {},
+    .reset_pause_s = 0.0,
+    .exit_pause_s = kExitPause_s,
+    .program_mode_min = 0,
+    .program_mode_max = kMaxAnswer,
+    .program_mode_refusal_releases = false,
+    .checks_maker = true,
+    .refusal_sets_failure = false,
+};
+
+}  // namespace orvex::gpib_bus

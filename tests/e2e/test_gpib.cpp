@@ -4,7 +4,9 @@
 // clears and the board's link.
 #include <cstring>
 
+#include "buses.h"
 #include "gpib.h"
+#include "gpib_bus.h"
 #include "upload_fixture.h"
 
 namespace {
@@ -165,7 +167,8 @@ private slots:
         sim.exportEnvironment();
         const QString hex = hex_[c.file];
         e2e::Operator op;
-        QCOMPARE(text_of(ids::UPDATE_BUS_SELECTION), QString::fromLatin1(orvex::kBusGpib));
+        QCOMPARE(text_of(ids::UPDATE_BUS_SELECTION),
+                 QString::fromLatin1(orvex::bus_by_menu_item(ids::MENUBAR_BUSSELEC_GPIB)->bus_text));
         QCOMPARE(value_of(ids::UPDATE_GPIBBOARDS), kBoard);
         QCOMPARE(value_of(ids::UPDATE_BUS_SELECTION_2), kUnitAddress);
         op.choose_file(hex);
@@ -176,8 +179,9 @@ private slots:
         QVERIFY2(run_ms >= 10000 * scale, "the unit was given its 10 s to restart");
         op.expect_updated(e2e::kOldRevision, c.after);
         QVERIFY(!e2e::held_open(hex));
-        QVERIFY(std::memchr(orvex::buf, '\0', sizeof orvex::buf) != nullptr);
-        QCOMPARE(QByteArray(orvex::buf), c.lastAnswer);
+        const char* answer = orvex::gpib_bus::last_answer();
+        QVERIFY(std::memchr(answer, '\0', orvex::gpib_bus::last_answer_capacity()) != nullptr);
+        QCOMPARE(QByteArray(answer), c.lastAnswer);
 
         E2E_WAIT_RECORD(sim, offline_after_exits(r, 1));
         const QJsonObject record = sim.record();
@@ -285,7 +289,7 @@ private slots:
             qputenv("ORVEX_GPIB_SIM", files_.filePath("absent%d.sock").toLocal8Bit());
         const qint64 run_ms = op.start();
         QCOMPARE(op.messages(), c.message);
-        QCOMPARE(orvex::failure, c.failure);
+        QCOMPARE(orvex::run.failure, c.failure);
         // Checked before anything processes events: its timer hides it again.
         QCOMPARE(op.password_message_shown(), c.setup == Setup::password && c.failure == 0);
         QCOMPARE(op.file_panel_shown(), c.setup == Setup::missingFile);
@@ -342,7 +346,7 @@ private slots:
         op.choose_file(hex_["plain"]);
         op.start();
         QCOMPARE(op.messages(), kNotResponding);
-        QCOMPARE(orvex::failure, 1);
+        QCOMPARE(orvex::run.failure, 1);
         QCOMPARE(gpib_of(sim.record())["clients"].toInt(), 0);
 
         QVERIFY(QFile::link(QStringLiteral(ORVEX_GPIB_DRIVER_FILE), installed));

@@ -4,7 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
-#include "sequences.h"
+#include "hex_stream.h"
+#include "lan_bus.h"
 #include "upload_fixture.h"
 #include "waits.h"
 
@@ -154,7 +155,7 @@ private slots:
         op.start();
 
         QCOMPARE(op.messages(), message);
-        QVERIFY(orvex::fileprg == nullptr);  // the HEX file is closed on every exit
+        QVERIFY(orvex::firmware.fileprg == nullptr);  // the HEX file is closed on every exit
         QCOMPARE(op.password_message_shown(), extra == Extra::PasswordMessage);
         QCOMPARE(op.file_panel_shown(), extra == Extra::FilePanel);
         E2E_WAIT_RECORD(sim, all_closed(r, 1 + held, held));
@@ -292,20 +293,21 @@ private slots:
         ProgramPanels panels;
         QTcpServer listener;
         QVERIFY(listener.listen(QHostAddress::LocalHost));
-        QCOMPARE(runtime::ConnectToTCPServer(&orvex::lan_handle, listener.serverPort(), "127.0.0.1",
-                                             orvex::ClientCallback, nullptr, 5000),
+        unsigned connection = 0;
+        QCOMPARE(runtime::ConnectToTCPServer(&connection, listener.serverPort(), "127.0.0.1",
+                                             orvex::lan::ClientCallback, nullptr, 5000),
                  0);
         QVERIFY(listener.waitForNewConnection(10000));
         QTcpSocket* unit = listener.nextPendingConnection();
         unit->setSocketOption(QAbstractSocket::LowDelayOption, 1);
-        orvex::clear(orvex::rdbuffer);
+        orvex::clear(orvex::exchange.rdbuffer);
         unit->write(first);
         QVERIFY(unit->flush());
         if (!second.isEmpty()) QTimer::singleShot(5, unit, [&] { unit->write(second), unit->flush(); });
-        QCOMPARE(orvex::get_tcpread(), int(expected.size()));
-        QCOMPARE(QByteArray(orvex::rdbuffer), expected);
-        QCOMPARE(orvex::rdbuffer[orvex::kCommandSize - 1], '\0');
-        runtime::DisconnectFromTCPServer(orvex::lan_handle);
+        QCOMPARE(orvex::lan::get_tcpread(), int(expected.size()));
+        QCOMPARE(QByteArray(orvex::exchange.rdbuffer), expected);
+        QCOMPARE(orvex::exchange.rdbuffer[orvex::kCommandSize - 1], '\0');
+        runtime::DisconnectFromTCPServer(connection);
     }
 };
 

@@ -296,7 +296,7 @@ private slots:
         const qint64 run_ms = op.start();
 
         QCOMPARE(op.messages(), run.message);
-        QCOMPARE(orvex::failure, run.failure);
+        QCOMPARE(orvex::run.failure, run.failure);
         QCOMPARE(op.password_message_shown(), run.password != e2e::kPassword);
         QCOMPARE(op.file_panel_shown(), !QFileInfo::exists(run.hex));
         QCOMPARE(port_open_in_program(), run.port_left_open);

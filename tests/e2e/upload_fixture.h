@@ -6,7 +6,7 @@
 
 #include <vector>
 
-#include "../program/program_fixture.h"
+#include "program_fixture.h"
 #include "sim_process.h"
 #include "upload.h"
 
@@ -120,11 +120,11 @@ public:
     }
     // Presses START; the whole run happens inside the press. Returns its length in ms.
     qint64 start() {
-        orvex::failure = 0;
+        orvex::run.failure = 0;
         QElapsedTimer clock;
         clock.start();
         press_start();
-        [] { QCOMPARE(orvex::programming, 0); }();
+        [] { QCOMPARE(orvex::run.programming, 0); }();
         return clock.elapsed();
     }
 
@@ -138,7 +138,7 @@ public:
 
     // A complete run as the panel shows it; OK TEST when the revision changed.
     void expect_updated(const QString& before = kOldRevision, const QString& after = kNewRevision) const {
-        QCOMPARE(orvex::failure, 0);
+        QCOMPARE(orvex::run.failure, 0);
         QCOMPARE(revision_before(), before);
         QCOMPARE(revision_after(), after);
         QCOMPARE(text_of(ids::UPDATE_MODEL), QStringLiteral("ZRA 12-34"));

@@ -5,7 +5,8 @@
 #include <initializer_list>
 
 #include "identification.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     // The reply buffers are 256 bytes and need not hold a terminator.
@@ -18,6 +19,6 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
          {orvex::Make, orvex::Unit, orvex::Model, orvex::CalDate, orvex::SerialNo, orvex::Rev}) {
         if (strnlen(field, orvex::kFieldSize) == orvex::kFieldSize) __builtin_trap();
     }
-    if (orvex::ok_to_use != 0 && orvex::ok_to_use != 1) __builtin_trap();
+    if (orvex::run.ok_to_use != 0 && orvex::run.ok_to_use != 1) __builtin_trap();
     return 0;
 }

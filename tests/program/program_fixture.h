@@ -5,7 +5,8 @@
 
 #include "runtime.h"
 #include "runtime_testing.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
 #include "ui.h"
 #include "upload_ids.h"
 
@@ -19,7 +20,7 @@ public:
     ~ProgramPanels() {
         runtime::DiscardPanel(orvex::file_handle);
         runtime::DiscardPanel(orvex::update_handle);
-        orvex::programming = 0;
+        orvex::run.programming = 0;
     }
     ProgramPanels(const ProgramPanels&) = delete;
     ProgramPanels& operator=(const ProgramPanels&) = delete;

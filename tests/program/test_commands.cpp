@@ -73,11 +73,11 @@ private slots:
     void busChangeRefusedDuringUpload() {
         ProgramPanels panels;
         QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_SERIAL));
-        programming = 1;
+        run.programming = 1;
         QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN));
         QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_GPIB));
         verify_arrangement(kSerial);
-        programming = 0;
+        run.programming = 0;
     }
 
     void fileSelection() {
@@ -136,7 +136,7 @@ private slots:
             runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN);
             runtime::SetCtrlVal(update_handle, ids::UPDATE_IPADDR, "127.000.000.041");
             QTimer::singleShot(100, [&] {
-                exit_chosen_during_run = programming == 1;
+                exit_chosen_during_run = run.programming == 1;
                 runtime::TriggerMenu(update_handle, ids::MENUBAR_EXIT);
             });
             press_start();
@@ -144,7 +144,7 @@ private slots:
         QCOMPARE(orvex::main(0, nullptr), 0);
         QVERIFY(exit_chosen_during_run);
         QCOMPARE(text_of(ids::UPDATE_ERR), QStringLiteral("Unable to Get a LOCK"));
-        QCOMPARE(programming, 0);
+        QCOMPARE(run.programming, 0);
         runtime::SetTimeScale(1.0);
         runtime::DiscardPanel(file_handle);
         runtime::DiscardPanel(update_handle);

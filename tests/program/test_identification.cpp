@@ -7,7 +7,8 @@
 #include <string>
 
 #include "identification.h"
-#include "state.h"
+#include "panel_handles.h"
+#include "run_state.h"
 
 using namespace orvex;
 
@@ -30,13 +31,13 @@ class IdentificationTest : public QObject {
 private slots:
     void splitsTheSixFields() {
         parse(kStandardReply);
-        QCOMPARE(Make, "ORVEX");
-        QCOMPARE(Unit, "ZRA");
-        QCOMPARE(Model, "12-34");
-        QCOMPARE(CalDate, "01/01/2010");
-        QCOMPARE(SerialNo, "A123");
-        QCOMPARE(Rev, "V8.10");
-        QCOMPARE(ok_to_use, 1);
+        QCOMPARE(identity.Make, "ORVEX");
+        QCOMPARE(identity.Unit, "ZRA");
+        QCOMPARE(identity.Model, "12-34");
+        QCOMPARE(identity.CalDate, "01/01/2010");
+        QCOMPARE(identity.SerialNo, "A123");
+        QCOMPARE(identity.Rev, "V8.10");
+        QCOMPARE(run.ok_to_use, 1);
     }
 
     void modelAndRevisionRule_data() {
@@ -57,60 +58,60 @@ private slots:
         QFETCH(QString, reply);
         QFETCH(int, ok);
         parse(reply.toStdString());
-        QCOMPARE(ok_to_use, ok);
+        QCOMPARE(run.ok_to_use, ok);
     }
 
     void joinsModelSuffixes() {
         parse("ORVEX,ZRA 12-34 ROD,01/01/2010,A123,V8.10\r\n");
-        QCOMPARE(Model, "12-34-ROD");
-        QCOMPARE(CalDate, "01/01/2010");
-        QCOMPARE(Rev, "V8.10");
+        QCOMPARE(identity.Model, "12-34-ROD");
+        QCOMPARE(identity.CalDate, "01/01/2010");
+        QCOMPARE(identity.Rev, "V8.10");
         parse("ORVEX,ZRA 12-34 LAN ROD,01/01/2010,A123,V8.10\r\n");
-        QCOMPARE(Model, "12-34-LAN-ROD");
-        QCOMPARE(ok_to_use, 1);
+        QCOMPARE(identity.Model, "12-34-LAN-ROD");
+        QCOMPARE(run.ok_to_use, 1);
         // Only the first occurrence of a code is joined.
         parse("ORVEX,ZRA 1 ROD,d,s ROD,V8.10");
-        QCOMPARE(Model, "1-ROD");
-        QCOMPARE(SerialNo, "s");
-        QCOMPARE(Rev, "ROD");
+        QCOMPARE(identity.Model, "1-ROD");
+        QCOMPARE(identity.SerialNo, "s");
+        QCOMPARE(identity.Rev, "ROD");
     }
 
     void everySeparatorCountsAlone() {
         // Two blanks leave an empty model and move every later field by one.
         parse("ORVEX,ZRA  12-34,01/01/2010,A123,V8.10\r\n");
-        QCOMPARE(Model, "");
-        QCOMPARE(CalDate, "12-34");
-        QCOMPARE(SerialNo, "01/01/2010");
-        QCOMPARE(Rev, "A123");
+        QCOMPARE(identity.Model, "");
+        QCOMPARE(identity.CalDate, "12-34");
+        QCOMPARE(identity.SerialNo, "01/01/2010");
+        QCOMPARE(identity.Rev, "A123");
         parse(",ORVEX");
-        QCOMPARE(Make, "");
-        QCOMPARE(Unit, "ORVEX");
+        QCOMPARE(identity.Make, "");
+        QCOMPARE(identity.Unit, "ORVEX");
     }
 
     void nothingOfAnEarlierReplySurvives() {
         parse(kStandardReply);
         parse("ACME,ZRB");
-        QCOMPARE(Make, "ACME");
-        QCOMPARE(Unit, "ZRB");
-        QCOMPARE(Model, "");
-        QCOMPARE(CalDate, "");
-        QCOMPARE(SerialNo, "");
-        QCOMPARE(Rev, "");
+        QCOMPARE(identity.Make, "ACME");
+        QCOMPARE(identity.Unit, "ZRB");
+        QCOMPARE(identity.Model, "");
+        QCOMPARE(identity.CalDate, "");
+        QCOMPARE(identity.SerialNo, "");
+        QCOMPARE(identity.Rev, "");
     }
 
     void overlongFieldsAreCutAndNothingSpills() {
         const std::string long_field(100, 'X');
         parse("ORVEX,ZRA " + long_field + ",d,s,V8.10");
-        QCOMPARE(std::strlen(Model), kFieldSize - 1);
-        QCOMPARE(CalDate, "d");  // the neighbour of the overlong field is intact
-        QCOMPARE(Rev, "V8.10");
+        QCOMPARE(std::strlen(identity.Model), kFieldSize - 1);
+        QCOMPARE(identity.CalDate, "d");  // the neighbour of the overlong field is intact
+        QCOMPARE(identity.Rev, "V8.10");
 
         // A reply with no terminator at all is read no further than its buffer.
         char unterminated[kCommandSize + 8];
         std::memset(unterminated, 'Y', sizeof unterminated);
         extract_info(unterminated, kCommandSize);
-        QCOMPARE(std::strlen(Make), kFieldSize - 1);
-        QCOMPARE(Unit, "");
+        QCOMPARE(std::strlen(identity.Make), kFieldSize - 1);
+        QCOMPARE(identity.Unit, "");
     }
 
     void revisionIgnoresTheLocale() {

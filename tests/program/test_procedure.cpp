@@ -6,6 +6,9 @@
 #include <QTemporaryDir>
 #include <cstring>
 
+#include "display.h"
+#include "hex_stream.h"
+#include "identification.h"
 #include "program_fixture.h"
 #include "upload.h"
 
@@ -21,25 +24,27 @@ QString write_file(const QTemporaryDir& dir, const char* name, const QByteArray&
 }
 
 void use_file(const QString& path) {
-    std::strncpy(filename, path.toLocal8Bit().constData(), sizeof filename - 1);
+    std::strncpy(firmware.filename, path.toLocal8Bit().constData(), sizeof firmware.filename - 1);
 }
 
-// Reads every piece of `path` and returns them, running the progress step
-// after each as the sequences do.
+// Streams `path` through the program's own loop and returns the pieces it
+// handed to the bus, with the percentage offered before each was shown.
 QList<QByteArray> stream(const QString& path, QList<int>* percents) {
     use_file(path);
     QList<QByteArray> pieces;
     if (!open_hex_file()) return pieces;
     measure_hex_file();
-    ii = 0;
-    for (;;) {
-        const bool have_piece = read_piece();
-        if (have_piece) pieces << QByteArray(wrtBuf, lg);
-        progress_step();
-        if (percents) *percents << k;
-        if (!have_piece) break;
-    }
+    const bool completed = stream_hex_file(
+        [&](Piece piece) {
+            pieces << QByteArray(piece.data, piece.length);
+            return true;
+        },
+        [&](int percent) {
+            if (percents) *percents << percent;
+            return true;
+        });
     close_hex_file();
+    if (!completed) pieces.clear();
     return pieces;
 }
 
@@ -81,15 +86,15 @@ private slots:
 
     void nonCommitEventOnlyCloses() {
         ProgramPanels panels;
-        std::strcpy(Oldrev, "V1.00");
-        std::strcpy(Newrev, "V2.00");
-        programming = 1;
+        std::strcpy(identity.Oldrev, "V1.00");
+        std::strcpy(identity.Newrev, "V2.00");
+        run.programming = 1;
         runtime::SetCtrlAttribute(update_handle, ids::UPDATE_START, runtime::ATTR_DIMMED, 1);
         runtime::SetCtrlVal(update_handle, ids::UPDATE_ERR, "kept");
         QCOMPARE(start_update(update_handle, ids::UPDATE_START, 2, nullptr, 0, 0), 0);
-        QCOMPARE(Oldrev, "");
-        QCOMPARE(Newrev, "");
-        QCOMPARE(programming, 0);
+        QCOMPARE(identity.Oldrev, "");
+        QCOMPARE(identity.Newrev, "");
+        QCOMPARE(run.programming, 0);
         QVERIFY(!dimmed(ids::UPDATE_START));
         QCOMPARE(runtime::GetActiveCtrl(update_handle), ids::UPDATE_PASSWORD);
         QCOMPARE(text_of(ids::UPDATE_ERR), QStringLiteral("kept"));
@@ -115,7 +120,7 @@ private slots:
         QCOMPARE(value_of(ids::UPDATE_NUMERICSLIDE), 0);
         // What the operator typed is not left on show.
         QCOMPARE(text_of(ids::UPDATE_PASSWORD), QStringLiteral("MORVANTE"));
-        QCOMPARE(programming, 0);
+        QCOMPARE(run.programming, 0);
         for (int control : {ids::UPDATE_START, ids::UPDATE_FILENAMEBUTTON, ids::UPDATE_PASSWORD,
                             ids::UPDATE_BUS_SELECTION_2, ids::UPDATE_IPADDR, ids::UPDATE_COMPORTS})
             QVERIFY(!dimmed(control));
@@ -127,7 +132,7 @@ private slots:
         use_file(QStringLiteral("/nonexistent/firmware.hex"));
         QVERIFY(!open_hex_file());
         QVERIFY(runtime::PanelWindow(file_handle)->isVisible());
-        QCOMPARE(failure, 0);
+        QCOMPARE(run.failure, 0);
         QCOMPARE(text_of(ids::UPDATE_ERR), QString());
     }
 
@@ -159,11 +164,10 @@ private slots:
         QCOMPARE(percents, QList<int>{100});
 
         // Sizes beyond 21 MB would overflow 32-bit percentages.
-        f_lg = 3'000'000'000LL;
-        ii = 2'999'999'999LL;
-        lg = 0;
+        firmware.f_lg = 3'000'000'000LL;
+        firmware.ii = 2'999'999'999LL;
         compute_progress();
-        QCOMPARE(k, 99);
+        QCOMPARE(firmware.k, 99);
     }
 
     void okTestRule_data() {
@@ -195,8 +199,8 @@ private slots:
         QFETCH(QString, shown);
         ProgramPanels panels;
         runtime::SetCtrlVal(update_handle, ids::UPDATE_ERR, "");
-        std::strncpy(Oldrev, before.toLatin1().constData(), sizeof Oldrev - 1);
-        std::strncpy(Newrev, after.toLatin1().constData(), sizeof Newrev - 1);
+        std::strncpy(identity.Oldrev, before.toLatin1().constData(), sizeof identity.Oldrev - 1);
+        std::strncpy(identity.Newrev, after.toLatin1().constData(), sizeof identity.Newrev - 1);
         show_result();
         QCOMPARE(text_of(ids::UPDATE_ERR), shown);
     }
@@ -206,8 +210,8 @@ private slots:
         // The field itself takes no more than the path buffer can hold.
         const QString long_path(400, QLatin1Char('x'));
         runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, long_path.toLatin1().constData());
-        runtime::GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, filename);
-        QVERIFY(std::strlen(filename) <= kPathSize - 1);
+        runtime::GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
+        QVERIFY(std::strlen(firmware.filename) <= kPathSize - 1);
     }
 };
 

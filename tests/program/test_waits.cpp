@@ -9,12 +9,18 @@
 #include <unistd.h>
 
 #include "program_fixture.h"
-#include "upload.h"
+#include "display.h"
+#include "lan_bus.h"
+#include "rs232_bus.h"
 #include "waits.h"
 
 using namespace orvex;
 
 namespace {
+
+constexpr int kPort = 5;
+constexpr double kScale = 0.05;  // the waits' timers at a twentieth of their interval
+int scaled_ms(double seconds) { return qRound(seconds * kScale * 1000); }
 
 // The far end of a serial port: a pseudo-terminal linked as COM5.
 class PtyUnit {
@@ -51,44 +57,62 @@ private slots:
 
     void tcpReplyAlreadyThere() {
         ProgramPanels panels;
-        std::strcpy(rdbuffer, "1\r\n");
+        std::strcpy(exchange.rdbuffer, "1\r\n");
         bool events_processed = false;
         QTimer::singleShot(0, [&] { events_processed = true; });
-        QCOMPARE(get_tcpread(), 3);
+        QCOMPARE(lan::get_tcpread(), 3);
         QVERIFY(!events_processed);
         QCOMPARE(attribute_of(ids::UPDATE_LANTIMER, runtime::ATTR_ENABLED), 0);
         QCoreApplication::processEvents();
     }
 
+    void timersOfThePanelAreTheBusTimings_data() {
+        QTest::addColumn<int>("timer");
+        QTest::addColumn<double>("interval_s");
+        QTest::newRow("LAN reply") << int(ids::UPDATE_LANTIMER) << lan::kReplyWait_s;
+        QTest::newRow("RS-232 acknowledgment") << int(ids::UPDATE_COMTIMER) << rs232::kAckWait_s;
+        QTest::newRow("Transmit LED") << int(ids::UPDATE_TXTIMER) << kTransmitLed_s;
+        QTest::newRow("wrong password") << int(ids::UPDATE_TIMER) << kPasswordMessage_s;
+    }
+    void timersOfThePanelAreTheBusTimings() {
+        QFETCH(int, timer);
+        QFETCH(double, interval_s);
+        ProgramPanels panels;
+        // A timer takes its interval from the panel when it is started.
+        runtime::SetCtrlAttribute(update_handle, timer, runtime::ATTR_ENABLED, 1);
+        QCOMPARE(runtime::TimerOf(update_handle, timer)->interval(), qRound(interval_s * 1000));
+        runtime::SetCtrlAttribute(update_handle, timer, runtime::ATTR_ENABLED, 0);
+    }
+
     void tcpReplyTimesOut() {
         ProgramPanels panels;
-        runtime::SetTimeScale(0.05);  // the 4.0 s LAN timer ticks after 0.2 s
-        clear(rdbuffer);
+        runtime::SetTimeScale(kScale);
+        clear(exchange.rdbuffer);
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(get_tcpread(), 0);
-        QVERIFY(clock.elapsed() >= 190);
+        QCOMPARE(lan::get_tcpread(), 0);
+        QVERIFY(clock.elapsed() >= scaled_ms(lan::kReplyWait_s) - 10);
         QCOMPARE(attribute_of(ids::UPDATE_LANTIMER, runtime::ATTR_ENABLED), 0);
     }
 
     void tcpReplyWithoutLineEndStillEndsTheWait() {
         ProgramPanels panels;
-        runtime::SetTimeScale(0.05);
-        clear(rdbuffer);
-        QTimer::singleShot(20, [] { std::strcpy(rdbuffer, "PARTIAL"); });
-        QCOMPARE(get_tcpread(), 7);
+        runtime::SetTimeScale(kScale);
+        clear(exchange.rdbuffer);
+        QTimer::singleShot(20, [] { std::strcpy(exchange.rdbuffer, "PARTIAL"); });
+        QCOMPARE(lan::get_tcpread(), 7);
     }
 
     void strayTickOnlyClearsTheFlag() {
         ProgramPanels panels;
         runtime::SetTimeScale(0.01);
-        leavenow = 1;
+        run.leavenow = 1;
         runtime::SetCtrlAttribute(update_handle, ids::UPDATE_LANTIMER, runtime::ATTR_ENABLED, 1);
-        QTRY_COMPARE_WITH_TIMEOUT(leavenow, 0, 10000);
+        QTRY_COMPARE_WITH_TIMEOUT(run.leavenow, 0, 10000);
         QCOMPARE(attribute_of(ids::UPDATE_LANTIMER, runtime::ATTR_ENABLED), 0);
         // The next wait starts afresh.
-        std::strcpy(rdbuffer, "x\n");
-        QCOMPARE(get_tcpread(), 2);
+        std::strcpy(exchange.rdbuffer, "x\n");
+        QCOMPARE(lan::get_tcpread(), 2);
     }
 
     void serialByteEndsTheWait() {
@@ -96,29 +120,31 @@ private slots:
         PtyUnit unit(dir);
         QVERIFY(unit.ok());
         ProgramPanels panels;
-        runtime::SetTimeScale(0.05);
-        COMPort = 5;
-        QCOMPARE(runtime::OpenComConfig(5, "COM5", 38400, 0, 8, 1, 0, 0), 0);
-        std::strcpy(rdbuffer, "-unchanged");
+        runtime::SetTimeScale(kScale);
+        QCOMPARE(runtime::OpenComConfig(kPort, "COM5", rs232::kBaudRate, 0, 8, 1, 0, 0), 0);
+        std::strcpy(exchange.rdbuffer, "-unchanged");
         unit.send("\x06");
-        QCOMPARE(get_result_from_unit(), 1);
-        QCOMPARE(comresult, 1);
-        QCOMPARE(rdbuffer[0], '\x06');
-        QCOMPARE(rdbuffer + 1, "unchanged");
+        QCOMPARE(rs232::get_result_from_unit(kPort), 1);
+        QCOMPARE(run.comresult, 1);
+        QCOMPARE(exchange.rdbuffer[0], '\x06');
+        QCOMPARE(exchange.rdbuffer + 1, "unchanged");
         QCOMPARE(attribute_of(ids::UPDATE_COMTIMER, runtime::ATTR_ENABLED), 0);
 
         // No byte: the wait ends at the first empty read after the Com timer.
+        // Reads that time out far sooner than the timer show that it is the
+        // timer, not the first empty read, that ends the wait.
+        QCOMPARE(runtime::SetComTime(kPort, rs232::kAckWait_s / 25), 0);
         QElapsedTimer clock;
         clock.start();
-        QCOMPARE(get_result_from_unit(), 0);
-        QVERIFY(clock.elapsed() >= 240);  // 5.0 s scaled
+        QCOMPARE(rs232::get_result_from_unit(kPort), 0);
+        QVERIFY(clock.elapsed() >= scaled_ms(rs232::kAckWait_s) - 10);
 
         // A vanished unit is a port error, reported at once.
         unit.close_end();
         clock.restart();
-        QVERIFY(get_result_from_unit() < 0);
+        QVERIFY(rs232::get_result_from_unit(kPort) < 0);
         QVERIFY(clock.elapsed() < 5000);
-        runtime::CloseCom(5);
+        runtime::CloseCom(kPort);
     }
 
     void transmitLedRestartsItsInterval() {
@@ -144,7 +170,7 @@ private slots:
 
     void wrongPasswordMessageHidesItself() {
         ProgramPanels panels;
-        runtime::SetTimeScale(0.05);
+        runtime::SetTimeScale(kScale);
         show_password_refused();
         QVERIFY(visible(ids::UPDATE_PASSMSG));
         QTRY_VERIFY_WITH_TIMEOUT(!visible(ids::UPDATE_PASSMSG), 10000);

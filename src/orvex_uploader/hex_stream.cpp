@@ -1,0 +1,83 @@
+#include "hex_stream.h"
+
+#include "panel_handles.h"
+#include "runtime.h"
+#include "upload_ids.h"
+
+namespace orvex {
+
+using namespace runtime;
+
+bool open_hex_file() {
+    close_hex_file();
+    firmware.fileprg = std::fopen(firmware.filename, "rb");
+    if (firmware.fileprg == nullptr) {
+        DisplayPanel(file_handle);
+        return false;
+    }
+    return true;
+}
+
+void close_hex_file() {
+    if (firmware.fileprg != nullptr) {
+        std::fclose(firmware.fileprg);
+        firmware.fileprg = nullptr;
+    }
+}
+
+void measure_hex_file() {
+    firmware.f_lg = 0;
+    if (firmware.fileprg == nullptr) return;
+    if (std::fseek(firmware.fileprg, 0, SEEK_END) == 0) {
+        const long end = std::ftell(firmware.fileprg);
+        firmware.f_lg = end > 0 ? end : 0;
+    }
+    std::fseek(firmware.fileprg, 0, SEEK_SET);
+}
+
+bool read_piece() {
+    firmware.lg = 0;
+    if (firmware.fileprg == nullptr ||
+        std::fgets(firmware.wrtBuf, kPieceReadSize, firmware.fileprg) == nullptr)
+        return false;
+    firmware.lg = StringLength(firmware.wrtBuf);
+    return true;
+}
+
+void compute_progress() {
+    // An empty file has nothing to send: its end is 100 %, not a division by zero.
+    const std::int64_t percent = firmware.f_lg > 0 ? firmware.ii * 100 / firmware.f_lg : 100;
+    firmware.k = static_cast<int>(percent > 100 ? 100 : percent);
+}
+
+void show_progress() {
+    SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
+    firmware.ii += firmware.lg;
+    ProcessDrawEvents();
+    ProcessSystemEvents();
+}
+
+bool stream_hex_file(const std::function<bool(Piece)>& send_piece,
+                     const std::function<bool(int percent)>& before_showing) {
+    firmware.ii = 0;
+    for (;;) {
+        const bool have_piece = read_piece();
+        if (have_piece && !send_piece(Piece{firmware.wrtBuf, firmware.lg})) {
+            ProcessDrawEvents();
+            ProcessSystemEvents();
+            return false;
+        }
+        compute_progress();
+        if (before_showing && !before_showing(firmware.k)) return false;
+        show_progress();
+        if (!have_piece) return true;
+    }
+}
+
+bool piece_is_record(Piece piece) { return piece.length > 0 && piece.data[0] == ':'; }
+
+bool piece_is_code_test(Piece piece) {
+    return piece.length > 0 && (piece.data[0] == 'T' || piece.data[0] == 't');
+}
+
+}  // namespace orvex
