@@ -25,6 +25,9 @@
 #include "panel_handles.h"
 #include "run_state.h"
 #include "commands.h"
+#include "gpib_bus.h"
+#include "hex_stream.h"
+#include "waits.h"
 #include "ui.h"
 #include "upload.h"
 #include "upload_ids.h"
@@ -38,8 +41,8 @@ constexpr int kDefaultRecords = 2000;
 constexpr int kDefaultRuns = 3;
 constexpr double kRatioGoal = 1.05;
 
-constexpr double kExitPause_s = 10.0;
-constexpr double kLedInterval_s = 0.06;
+constexpr double kExitPause_s = orvex::gpib_bus::kExitPause_s;
+constexpr double kLedInterval_s = orvex::kTransmitLed_s;
 // LED waits of a run besides those after code-test pieces: after the reset,
 // the first identification, the unlock, programming mode, the erase, the
 // loop, EXIT and the second identification.
@@ -50,8 +53,8 @@ const QStringList kUnitArgs = {"--erase-ms", "0"};
 
 constexpr int kBoard = 0;
 constexpr std::uint16_t kUnitAddress = 6;
-constexpr int kPieceReadSize = 64;  // as the program reads the file
-constexpr long kAnswerBytes = 255;
+constexpr int kPieceReadSize = orvex::kPieceReadSize;  // as the program reads the file
+constexpr long kAnswerBytes = orvex::gpib_bus::kMaxAnswer;
 constexpr int kDabEnd = 0x02;
 constexpr int kStopEnd = 0x0100;
 constexpr int kErr = 0x8000;

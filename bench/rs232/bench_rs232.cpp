@@ -18,12 +18,16 @@
 #include "panel_handles.h"
 #include "run_state.h"
 #include "commands.h"
+#include "rs232_bus.h"
+#include "waits.h"
 #include "ui.h"
 #include "upload.h"
 #include "upload_ids.h"
 
 using Clock = std::chrono::steady_clock;
 using orvex::test::SimProcess;
+
+namespace rs232 = orvex::rs232;
 
 namespace {
 
@@ -33,11 +37,13 @@ constexpr double kCpuShareGoal = 0.05;
 
 // The sequence's pauses: after "*RST", around the two re-openings, with the
 // port closed after "EXIT", after opening it again and after the release.
-constexpr double kFixedPauses_s = 1.0 + 4 * 0.5 + 10.0 + 2.0 + 1.0;
-constexpr double kPiecePause_s = 0.015;
+constexpr double kFixedPauses_s = rs232::kResetPause_s + 4 * rs232::kReopenPause_s +
+                                  rs232::kExitPortClosed_s + rs232::kAfterExitReopen_s +
+                                  rs232::kReleasePause_s;
+constexpr double kPiecePause_s = rs232::kPiecePause_s;
 // Transmit-LED waits that last a whole LED interval: the reset, the
 // identifications, unlock, password query, programming mode, erase and EXIT.
-constexpr double kLedInterval_s = 0.06;
+constexpr double kLedInterval_s = orvex::kTransmitLed_s;
 constexpr int kFullLedWaits = 8;
 // The wait after the loop ends one interval after the last piece was lit,
 // of which the piece pause has already passed.

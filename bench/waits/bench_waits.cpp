@@ -61,7 +61,7 @@ void measure_reply_latency() {
     setsockopt(listener, SOL_SOCKET, SO_REUSEADDR, &one, sizeof one);
     sockaddr_in address{};
     address.sin_family = AF_INET;
-    address.sin_port = htons(5025);
+    address.sin_port = htons(orvex::lan::kUnitPort);
     inet_pton(AF_INET, kPeerAddress, &address.sin_addr);
     if (bind(listener, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0 ||
         listen(listener, 1) != 0) {
@@ -83,7 +83,8 @@ void measure_reply_latency() {
     });
 
     unsigned handle = 0;
-    if (runtime::ConnectToTCPServer(&handle, 5025, kPeerAddress, orvex::lan::ClientCallback, nullptr, 5000) != 0) {
+    if (runtime::ConnectToTCPServer(&handle, orvex::lan::kUnitPort, kPeerAddress, orvex::lan::ClientCallback, nullptr, 5000) !=
+        0) {
         std::printf("reply latency: connect failed\n");
         peer.join();
         close(listener);

@@ -39,35 +39,35 @@ struct Bus {
     // ---- Operations -------------------------------------------------------
     // Opens the port, board or connection of the chosen unit and readies it
     // for commands; false with the failure shown.
-    bool (*open)();
+    bool (*open)() = nullptr;
     // Sends a command that draws no answer, lighting the Transmit LED; false
     // when the bus reported an error.
-    bool (*command)(const char* text);
+    bool (*command)(const char* text) = nullptr;
     // Sends a command and collects its answer, with the pacing that bus
     // gives that kind of answer.
-    Answer (*query)(const char* text, AnswerKind kind);
+    Answer (*query)(const char* text, AnswerKind kind) = nullptr;
     // Sends one piece of the HEX file and awaits what it draws from the
     // unit; false with the failure shown (and `failure` set).
-    bool (*send_piece)(Piece piece);
+    bool (*send_piece)(Piece piece) = nullptr;
     // Gives the unit back to local operation after a run that reached it.
-    void (*release)();
+    void (*release)() = nullptr;
 
     // ---- Hooks (nullptr where a bus needs none) -------------------------------
     // After opening: claims the unit before any command; false with the
     // refusal shown.
-    bool (*claim)();
+    bool (*claim)() = nullptr;
     // After the reset pause.
-    void (*after_reset)();
+    void (*after_reset)() = nullptr;
     // While programming, once each new percentage is known and before it is
     // shown; false ends the loop with the failure shown.
-    bool (*before_progress)(int percent);
+    bool (*before_progress)(int percent) = nullptr;
     // After a failed programming loop: the message it leaves on show.
-    void (*describe_loop_failure)();
+    void (*describe_loop_failure)() = nullptr;
     // After EXIT: waits out the unit's restart instead of `exit_pause_s`;
     // false when the unit cannot be reached again (the run is released).
-    bool (*await_restart)();
+    bool (*await_restart)() = nullptr;
     // At the end of every run that opened the bus, however it ended.
-    void (*close)();
+    void (*close)() = nullptr;
 
     // ---- Data ---------------------------------------------------------------
     const char* open_failed = nullptr;  // Messages when open fails

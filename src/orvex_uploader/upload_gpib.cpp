@@ -127,16 +127,13 @@ const Bus bus = {
     .query = query,
     .send_piece = send_piece,
     .release = release,
-    .claim = nullptr,
+    // The ten-second answer time-out is set once the unit has been reset.
     .after_reset = after_reset,
-    .before_progress = nullptr,
-    .describe_loop_failure = nullptr,
-    .await_restart = nullptr,
-    .close = nullptr,
     .open_failed = kMsgNotResponding,
     .bus_error = kMsgNotResponding,
     // The driver reports every failure itself: an empty answer is no error.
     .silence = {},
+    // The reset is paced by the Transmit LED alone.
     .reset_pause_s = 0.0,
     .exit_pause_s = kExitPause_s,
     .program_mode_min = 0,

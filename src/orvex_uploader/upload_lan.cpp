@@ -131,13 +131,8 @@ const Bus bus = {
     .command = command,
     .query = query,
     .send_piece = send_piece,
-    .release = nullptr,
     // The unit must grant this connection its lock before any command.
     .claim = claim,
-    .after_reset = nullptr,
-    .before_progress = nullptr,
-    .describe_loop_failure = nullptr,
-    .await_restart = nullptr,
     // Closing the connection releases the lock, whatever happened.
     .close = close,
     .open_failed = kMsgNoConnection,

@@ -178,15 +178,12 @@ const Bus bus = {
     .query = query,
     .send_piece = send_piece,
     .release = release,
-    .claim = nullptr,
-    .after_reset = nullptr,
     // The port is re-opened twice while the unit programs.
     .before_progress = reopen_if_due,
     // What failed last decides the message: a silent unit, or a port lost.
     .describe_loop_failure = describe_loop_failure,
     // The port stays closed while the unit restarts.
     .await_restart = await_restart,
-    .close = nullptr,
     .open_failed = kMsgNoPort,
     .bus_error = kMsgNoResponse,
     .silence = {.identity = kMsgNoResponse,

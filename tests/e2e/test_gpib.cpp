@@ -18,7 +18,7 @@ constexpr double kTestScale = 0.02;
 constexpr int kBoard = 0;
 constexpr int kUnitAddress = 6;  // the panel's default and the simulator's
 constexpr int kRecords = 20;
-constexpr int kAnswerBytes = 255;        // one read stores at most this many
+constexpr int kAnswerBytes = orvex::gpib_bus::kMaxAnswer;
 constexpr int kBoardTimeout_ms = 10000;  // T10s
 // Commands that draw a read besides the pieces: both identifications, the
 // password state, the programming-mode and the erase answers.

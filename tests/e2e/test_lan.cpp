@@ -18,7 +18,7 @@ constexpr double kFast = 0.05;
 constexpr int kRecords = 200;
 constexpr int kCodeTests = 2;
 // The unit's pause after "EXIT" while it restarts with the new firmware.
-constexpr double kExitPause_s = 12.0;
+constexpr double kExitPause_s = orvex::lan::kExitPause_s;
 const QStringList kSplitGap = {"--split-gap-ms", "5"};
 const char* const kDenied = "<DENIED LOCK>\r\n";
 

@@ -1,7 +1,10 @@
 // Firmware uploads over RS-232: the emulated unit on the far end of a
 // pseudo-terminal linked as COM1, in one place for the whole test program, so
 // that a fresh unit can replace one the program may still hold open.
+#include "rs232_bus.h"
 #include "upload_fixture.h"
+
+namespace rs232 = orvex::rs232;
 
 namespace {
 
@@ -21,8 +24,9 @@ const QStringList kAfterFile = {"EXIT", "*IDN?", "syst:rem 0"};
 
 // A complete run's own pauses (reset, restart, re-opening, release) and
 // those around each re-opening while programming.
-constexpr double kCompleteRunPauses_s = 1.0 + 10.0 + 2.0 + 1.0;
-constexpr double kReopeningPauses_s = 2 * 0.5;
+constexpr double kCompleteRunPauses_s =
+    rs232::kResetPause_s + rs232::kExitPortClosed_s + rs232::kAfterExitReopen_s + rs232::kReleasePause_s;
+constexpr double kReopeningPauses_s = 2 * rs232::kReopenPause_s;
 constexpr double kReadTimeout_s = runtime::kDefaultComTimeout_s;
 
 QStringList heard(const QJsonObject& record) { return e2e::heard(record, "serial"); }

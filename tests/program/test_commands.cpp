@@ -70,14 +70,36 @@ private slots:
         QCOMPARE(value_of(ids::UPDATE_BUS_SELECTION_2), 6);
     }
 
-    void busChangeRefusedDuringUpload() {
+    // During a real run (a LAN unit that accepts the connection but never
+    // answers the lock request, so the run sits in its reply wait) the bus
+    // menu is refused and the inputs are dimmed; afterwards both come back.
+    void busMenuAndInputsLockedDuringARun() {
+        QTcpServer silent_unit;
+        QVERIFY(silent_unit.listen(QHostAddress(QStringLiteral("127.0.0.42")), 5025));
+        runtime::SetTimeScale(0.25);
+        const auto reset = qScopeGuard([] { runtime::SetTimeScale(1.0); });
         ProgramPanels panels;
-        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_SERIAL));
-        run.programming = 1;
         QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN));
-        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_GPIB));
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_IPADDR, "127.000.000.042");
+        const int locked[] = {ids::UPDATE_START,  ids::UPDATE_FILENAMEBUTTON, ids::UPDATE_PASSWORD,
+                              ids::UPDATE_IPADDR, ids::UPDATE_COMPORTS,       ids::UPDATE_BUS_SELECTION_2};
+        bool checked_during_run = false;
+        QTimer::singleShot(50, [&] {
+            QCOMPARE(run.programming, 1);
+            for (int control : locked) QVERIFY2(dimmed(control), qPrintable(QString::number(control)));
+            QCOMPARE(attribute_of(ids::UPDATE_FILE_NAME, runtime::ATTR_NO_EDIT_TEXT), 1);
+            QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_SERIAL));
+            QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_GPIB));
+            verify_arrangement(kLan);
+            checked_during_run = true;
+        });
+        press_start();
+        QVERIFY(checked_during_run);
+        QCOMPARE(text_of(ids::UPDATE_ERR), QStringLiteral("Unable to Get a LOCK"));
+        for (int control : locked) QVERIFY(!dimmed(control));
+        QCOMPARE(attribute_of(ids::UPDATE_FILE_NAME, runtime::ATTR_NO_EDIT_TEXT), 0);
+        QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_SERIAL));
         verify_arrangement(kSerial);
-        run.programming = 0;
     }
 
     void fileSelection() {
