@@ -55,10 +55,12 @@ void show_password_refused() {
 
 void restore_password_field() { SetCtrlVal(update_handle, ids::UPDATE_PASSWORD, kDefaultPassword); }
 
-void show_result() {
+bool show_result() {
     const double new_rev = revision_number(identity.Newrev);
     const double old_rev = revision_number(identity.Oldrev);
-    if (new_rev != 0.0 && std::fabs(new_rev - old_rev) > 0.0) show_message(kOkTest);
+    const bool changed = new_rev != 0.0 && std::fabs(new_rev - old_rev) > 0.0;
+    if (changed) show_message(kOkTest);
+    return changed;
 }
 
 }  // namespace orvex

@@ -19,7 +19,7 @@ void show_password_refused();
 // Writes the default password back into the password field.
 void restore_password_field();
 
-// "OK TEST" when the revision changed.
-void show_result();
+// "OK TEST" when the revision changed; true then.
+bool show_result();
 
 }  // namespace orvex

@@ -23,6 +23,11 @@ namespace {
 // its result shown), or left as it is.
 enum class Ending { Released, Abandoned };
 
+struct Stop {
+    Ending ending;
+    Outcome outcome;
+};
+
 // Whether a query brought what the run needs to go on; when not, its
 // failure is shown. `silence` is the message for no answer at all, or
 // nullptr where the bus goes on without one.
@@ -38,29 +43,29 @@ bool answered(const Bus& bus, const Answer& answer, const char* silence) {
     return true;
 }
 
-Ending run_steps(const Bus& bus, const char* password) {
-    if (bus.claim != nullptr && !bus.claim()) return Ending::Abandoned;
+Stop run_steps(const Bus& bus, const char* password) {
+    if (bus.claim != nullptr && !bus.claim()) return {Ending::Abandoned, Outcome::NotReached};
 
     if (!bus.command(kCmdReset)) {
         // The bus may not work at all: it is given up at once.
         fail_with(bus.bus_error);
-        return Ending::Released;
+        return {Ending::Released, Outcome::NotReached};
     }
     tx_indicator_wait();
     Delay(bus.reset_pause_s);
     if (bus.after_reset != nullptr) bus.after_reset();
 
     const Answer first = bus.query(kCmdIdentify, AnswerKind::Identity);
-    if (!answered(bus, first, bus.silence.identity)) return Ending::Abandoned;
+    if (!answered(bus, first, bus.silence.identity)) return {Ending::Abandoned, Outcome::NotReached};
     extract_info(first.text, kCommandSize);
     show_first_identification();
     if (bus.checks_maker && std::strcmp(identity.Make, kMakerName) != 0) {
         fail_with(kMsgUnknownUnit);
-        return Ending::Abandoned;
+        return {Ending::Abandoned, Outcome::WrongUnit};
     }
     if (run.ok_to_use == 0) {
         fail_with(kMsgWrongModel);
-        return Ending::Abandoned;
+        return {Ending::Abandoned, Outcome::WrongUnit};
     }
 
     ProcessDrawEvents();
@@ -69,33 +74,34 @@ Ending run_steps(const Bus& bus, const char* password) {
     Fmt(unlock, kFmtUnlock, password);
     if (!bus.command(unlock)) {
         fail_with(bus.bus_error);
-        return Ending::Abandoned;
+        return {Ending::Abandoned, Outcome::NotReached};
     }
     tx_indicator_wait();
 
     const Answer state = bus.query(kCmdPasswordState, AnswerKind::PasswordState);
-    if (!answered(bus, state, bus.silence.password_state)) return Ending::Abandoned;
+    if (!answered(bus, state, bus.silence.password_state)) return {Ending::Abandoned, Outcome::NotReached};
     if (state.text[0] == kAnswerZero) {
         show_password_refused();
         if (bus.refusal_sets_failure) run.failure = 1;
-        return Ending::Abandoned;
+        return {Ending::Abandoned, Outcome::PasswordRefused};
     }
     restore_password_field();
 
-    if (!open_hex_file()) return Ending::Abandoned;
+    if (!open_hex_file()) return {Ending::Abandoned, Outcome::FileRefused};
     measure_hex_file();
 
     show_progress_text(kMsgSettingUp);
     const Answer mode = bus.query(kCmdProgramMode, AnswerKind::ProgramMode);
-    if (!answered(bus, mode, bus.silence.program_mode)) return Ending::Abandoned;
+    if (!answered(bus, mode, bus.silence.program_mode)) return {Ending::Abandoned, Outcome::NotReached};
     if (mode.count < bus.program_mode_min || mode.count > bus.program_mode_max) {
         // Not in programming mode: nothing was erased.
-        return bus.program_mode_refusal_releases ? Ending::Released : Ending::Abandoned;
+        return {bus.program_mode_refusal_releases ? Ending::Released : Ending::Abandoned, Outcome::NotReached};
     }
 
+    // From here on a run that stops leaves the unit without complete firmware.
     show_progress_text(kMsgErasing);
     const Answer erased = bus.query(kCmdErase, AnswerKind::Erase);
-    if (!answered(bus, erased, kMsgEraseFailed)) return Ending::Abandoned;
+    if (!answered(bus, erased, kMsgEraseFailed)) return {Ending::Abandoned, Outcome::FailedAfterErase};
     show_progress_text(kMsgProgramming);
 
     if (erased.text[0] == kAnswerZero) {
@@ -108,26 +114,27 @@ Ending run_steps(const Bus& bus, const char* password) {
         if (run.failure != 0) {
             // The unit stays in programming mode, but is still given back.
             if (bus.describe_loop_failure != nullptr) bus.describe_loop_failure();
-            return Ending::Released;
+            return {Ending::Released, Outcome::FailedAfterErase};
         }
     }
 
     if (!bus.command(kCmdExit)) {
         fail_with(bus.bus_error);
-        return Ending::Abandoned;
+        return {Ending::Abandoned, Outcome::FailedAfterErase};
     }
     tx_indicator_wait();
     if (bus.await_restart != nullptr) {
-        if (!bus.await_restart()) return Ending::Released;
+        if (!bus.await_restart()) return {Ending::Released, Outcome::FailedAfterErase};
     } else {
         Delay(bus.exit_pause_s);
     }
 
     const Answer second = bus.query(kCmdIdentify, AnswerKind::Identity);
-    if (!answered(bus, second, bus.silence.second_identity)) return Ending::Abandoned;
+    if (!answered(bus, second, bus.silence.second_identity))
+        return {Ending::Abandoned, Outcome::FailedAfterErase};
     extract_info(second.text, kCommandSize);
     show_second_identification();
-    return Ending::Released;
+    return {Ending::Released, Outcome::Updated};
 }
 
 // Controls the operator must not touch while any run is going on; each bus
@@ -153,21 +160,26 @@ int close_run() {
 
 }  // namespace
 
-void run_update(const Bus& bus, const char* password) {
+Outcome run_update(const Bus& bus, const char* password) {
     if (!bus.open()) {
         fail_with(bus.open_failed);
-        return;
+        return Outcome::NotReached;
     }
-    if (run_steps(bus, password) == Ending::Released) {
+    Stop stop = run_steps(bus, password);
+    if (stop.ending == Ending::Released) {
         if (bus.release != nullptr) bus.release();
         if (run.failure == 0) show_message("");
-        show_result();
+        const bool changed = show_result();
+        // A run that went through says by its revisions whether it updated.
+        if (stop.outcome == Outcome::Updated && !changed) stop.outcome = Outcome::Unchanged;
         ProcessDrawEvents();
     }
     if (bus.close != nullptr) bus.close();
+    return stop.outcome;
 }
 
 int start_update(int, int, int event, void*, int, int) {
+    last_outcome = Outcome::NotRun;
     clear(identity.Newrev);
     clear(identity.Oldrev);
     if (event != EVENT_COMMIT) return close_run();
@@ -189,7 +201,7 @@ int start_update(int, int, int event, void*, int, int) {
     restore_password_field();
     GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
 
-    if (const BusEntry* entry = bus_by_text(bus_text)) run_update(*entry->bus, password);
+    if (const BusEntry* entry = bus_by_text(bus_text)) last_outcome = run_update(*entry->bus, password);
     return close_run();
 }
 

@@ -6,10 +6,26 @@
 
 namespace orvex {
 
+// How an update ended, as a script or a record needs to know it.
+enum class Outcome {
+    NotRun,            // START's callback ran no update (no bus chosen, or not a commit)
+    Updated,           // the revision changed: "OK TEST"
+    Unchanged,         // the run went through, but the revision did not change
+    FileRefused,       // the HEX file was refused before the unit was touched
+    NotReached,        // port, driver, connection, lock, or a unit that did not answer before the erase
+    WrongUnit,         // maker, model or revision may not be updated
+    PasswordRefused,
+    FailedAfterErase,  // the unit was erased and needs another run
+    Interrupted,       // stopped on request before the run could end
+};
+
+// The outcome of the last press of START.
+inline Outcome last_outcome = Outcome::NotRun;
+
 int start_update(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
 // Every step of one update on `bus`, from opening it to the result, with each
 // outcome shown on the panel. The panel must already be prepared for a run.
-void run_update(const Bus& bus, const char* password);
+Outcome run_update(const Bus& bus, const char* password);
 
 }  // namespace orvex
