@@ -11,7 +11,7 @@ enum class Outcome {
     NotRun,            // START's callback ran no update (no bus chosen, or not a commit)
     Updated,           // the revision changed: "OK TEST"
     Unchanged,         // the run went through, but the revision did not change
-    FileRefused,       // the HEX file was refused before the unit was touched
+    InputRefused,      // the HEX file, its path or the password was refused before the unit was touched
     NotReached,        // port, driver, connection, lock, or a unit that did not answer before the erase
     WrongUnit,         // maker, model or revision may not be updated
     PasswordRefused,
