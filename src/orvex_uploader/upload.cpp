@@ -96,7 +96,8 @@ Stop run_steps(const Bus& bus, const char* password) {
     if (!answered(bus, mode, bus.silence.program_mode)) return {Ending::Abandoned, Outcome::NotReached};
     if (mode.count < bus.program_mode_min || mode.count > bus.program_mode_max) {
         // Not in programming mode: nothing was erased.
-        return {bus.program_mode_refusal_releases ? Ending::Released : Ending::Abandoned, Outcome::NotReached};
+        return {bus.program_mode_refusal_releases ? Ending::Released : Ending::Abandoned,
+                Outcome::NotReached};
     }
 
     // From here on a run that stops leaves the unit without complete firmware.
@@ -174,7 +175,8 @@ bool inputs_acceptable(const char* password, int password_status, int path_statu
     }
     const hex::CheckResult check = hex::check_file(firmware.filename);
     switch (check.verdict) {
-        case hex::Verdict::Accepted: return true;
+        case hex::Verdict::Accepted:
+            return true;
         case hex::Verdict::CannotOpen:
             DisplayPanel(file_handle);
             show_detail(check.detail);
