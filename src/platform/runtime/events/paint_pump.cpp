@@ -12,9 +12,10 @@
 namespace runtime::detail {
 namespace {
 
-// Half the longest gap between paints an operator should ever see (100 ms):
-// the other half is left for the wait's own overrun and the painting itself.
-constexpr int kPaintSlice_ms = 50;
+// Well under the longest gap between paints an operator should ever see
+// (100 ms): the rest is left for the painting itself and for a busy machine
+// waking the thread late.
+constexpr int kPaintSlice_ms = 40;
 
 bool OnUserInterfaceThread(const QApplication& application) {
     return QThread::currentThread() == application.thread();
