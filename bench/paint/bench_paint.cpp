@@ -20,7 +20,7 @@
 #include "../bench_support.h"
 #include "runtime.h"
 #include "runtime_testing.h"
-#include "state.h"
+#include "panel_handles.h"
 
 using Clock = std::chrono::steady_clock;
 
