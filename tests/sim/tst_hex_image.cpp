@@ -4,6 +4,7 @@
 #include "intel_hex.h"
 #include "line_assembler.h"
 #include "tool_commands.h"
+#include "unit_core.h"
 
 #include <QTest>
 
@@ -91,6 +92,25 @@ private slots:
             verifyImage(flash.toStdString(), ":040000001122334452\r\n:00000001FF\r\n");
         QCOMPARE(outcome.exitCode, exitCode);
         QVERIFY2(QString::fromStdString(outcome.message).contains(message), outcome.message.c_str());
+    }
+
+    // The unit takes a line at its line feed: a file whose last record lacks
+    // one leaves that record open, and the EXIT that follows it runs into it,
+    // so the image is never completed. Such a file is refused before a run.
+    void recordWithoutLineEndSwallowsExit() {
+        UnitCore unit(UnitConfig{}, {});
+        LineAssembler wire;
+        const auto say = [&](std::string_view bytes) {
+            std::string replies;
+            for (const AssembledLine& line : wire.feed(bytes)) replies += unit.onLine({}, line).bytes;
+            return replies;
+        };
+        QCOMPARE(say(":SYST:PASS:CEN MORVANTE\nDIAG:PRG\nERASE\n"), std::string("READY\r\n0\r\n"));
+        QCOMPARE(say(":040000001122334452\r\n"), std::string("\x06"));
+        QCOMPARE(say(":00000001FF"), std::string());
+        QCOMPARE(say("EXIT\n*IDN?\n"), std::string("\x15ORVEX,ZRA 12-34,01/01/2010,A123,V8.10\r\n"));
+        QCOMPARE(unit.journal().exits, 0);
+        QVERIFY(!unit.journal().endOfFileSeen);
     }
 
     // An overlong line is cut at the limit and the rest of it dropped. On GPIB
