@@ -236,4 +236,35 @@ double TimeScale();
 // binding's stop handling switch it.
 void SetStandaloneExecutable(int standalone);
 
+// ---- Failure causes and ports -------------------------------------------------
+// Why the last serial or TCP operation that failed did so, in words a technician
+// can act on; empty when none failed since ClearFailureDetail. Copies at most
+// size-1 bytes and terminates; returns the length copied, or kErrBufferTooSmall
+// without room for the terminating NUL.
+int GetFailureDetailText(char* text, std::size_t size);
+template <std::size_t N>
+int GetFailureDetail(char (&text)[N]) {
+    return GetFailureDetailText(text, N);
+}
+void ClearFailureDetail();
+
+// The device path "COMn" resolves to (see the serial ports above): 0, or
+// kErrPortNumber, or kErrBufferTooSmall when the path was cut to fit.
+int ComPortDeviceText(int port, char* path, std::size_t size);
+template <std::size_t N>
+int ComPortDevice(int port, char (&path)[N]) {
+    return ComPortDeviceText(port, path, N);
+}
+
+// One line per serial device present (e.g. "/dev/ttyUSB0  FTDI FT232R USB UART
+// vendor 0403 product 6001 serial A10K3XYZ  -> COM3" or "-> (no COMn)"), then
+// which COMn links point where. Returns the count of devices, or -1 without
+// an output file.
+int WriteSerialPortList(std::FILE* out);
+
+// Sets the tooltip of one item (by its value) of a ring control: 0, or
+// kErrInvalidPanel, kErrInvalidControl, kErrTypeMismatch (not a ring) or
+// kErrValueNotInList.
+int SetRingItemToolTip(int panel, int control, int itemValue, const char* text);
+
 }  // namespace runtime
