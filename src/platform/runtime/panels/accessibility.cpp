@@ -40,8 +40,8 @@ QString LabelOfButtonBefore(const std::vector<Control>& controls, const Control&
 }  // namespace
 
 TopLevelPanel::TopLevelPanel() {
-    static const bool installed = (QAccessible::installFactory(InterfaceFor), true);
-    Q_UNUSED(installed);
+    // Once per process, before Qt first asks about a panel.
+    [[maybe_unused]] static const bool installed = (QAccessible::installFactory(InterfaceFor), true);
 }
 
 QString SpokenLabel(const QString& label) {
