@@ -1,8 +1,8 @@
 #!/usr/bin/python3
 """The main window as a screen reader sees it over AT-SPI.
 
-Starts the real orvex-uploader on a virtual X display with a private D-Bus
-session, then reads the accessibility tree from outside the process: the window
+Starts the real orvex-uploader on a virtual X display (Xvfb) with a private
+D-Bus session, then reads the accessibility tree from outside the process: the window
 is found by its title and every control by the label the operator reads.
 
     check_atspi_tree.py PATH/TO/orvex-uploader
@@ -10,7 +10,9 @@ is found by its title and every control by the label the operator reads.
 Exits 77 (skipped) when the AT-SPI packages are missing; scripts/setup
 installs them.
 """
+import contextlib
 import os
+import select
 import shutil
 import subprocess
 import sys
@@ -45,7 +47,7 @@ CONTROLS = [
 
 
 def missing_parts():
-    missing = [tool for tool in ("xvfb-run", "xauth", "dbus-run-session") if shutil.which(tool) is None]
+    missing = [tool for tool in ("Xvfb", "dbus-run-session") if shutil.which(tool) is None]
     if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
         missing.append("at-spi2-core")
     try:
@@ -56,6 +58,36 @@ def missing_parts():
     except (ImportError, ValueError) as error:
         missing.append(f"python3-gi/gir1.2-atspi-2.0 ({error})")
     return missing
+
+
+@contextlib.contextmanager
+def virtual_display():
+    """An Xvfb server on a display number it picks itself (-displayfd), so that
+    parallel runs never race for a number or a socket."""
+    read_end, write_end = os.pipe()
+    server = subprocess.Popen(
+        ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
+        pass_fds=(write_end,),
+        stderr=subprocess.DEVNULL,
+    )
+    os.close(write_end)
+    try:
+        number = b""
+        deadline = time.monotonic() + START_LIMIT_S
+        while not number.endswith(b"\n") and time.monotonic() < deadline:
+            ready, _, _ = select.select([read_end], [], [], POLL_S)
+            if ready:
+                chunk = os.read(read_end, 16)
+                if not chunk:
+                    break
+                number += chunk
+        if not number.strip().isdigit():
+            raise RuntimeError("Xvfb did not start")
+        yield ":" + number.strip().decode()
+    finally:
+        os.close(read_end)
+        server.terminate()
+        server.wait()
 
 
 def spoken(text):
@@ -109,9 +141,15 @@ def check(program):
     gi.require_version("Atspi", "2.0")
     from gi.repository import Atspi
 
-    env = dict(os.environ, QT_QPA_PLATFORM="xcb", QT_ACCESSIBILITY="1", QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1")
     failures = []
-    with tempfile.TemporaryDirectory() as work:
+    with virtual_display() as display, tempfile.TemporaryDirectory() as work:
+        env = dict(
+            os.environ,
+            DISPLAY=display,
+            QT_QPA_PLATFORM="xcb",
+            QT_ACCESSIBILITY="1",
+            QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
+        )
         with open(os.path.join(work, "program.log"), "w+") as log:
             process = subprocess.Popen([program], env=env, cwd=work, stdout=log, stderr=subprocess.STDOUT)
             try:
@@ -176,10 +214,10 @@ def main():
         if missing:
             print("skipped, missing: " + ", ".join(missing))
             return SKIP
-        # A virtual display and a private session bus, where the AT-SPI bus
-        # and registry start on demand and vanish afterwards.
+        # A private session bus, where the AT-SPI bus and registry start on
+        # demand and vanish afterwards.
         env = dict(os.environ, **{INNER: "1"})
-        command = ["xvfb-run", "-a", "dbus-run-session", "--", sys.executable, os.path.abspath(__file__), program]
+        command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), program]
         return subprocess.run(command, env=env).returncode
 
     failures = check(program)
