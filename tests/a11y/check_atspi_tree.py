@@ -11,9 +11,11 @@ Exits 77 (skipped) when the AT-SPI packages are missing; scripts/setup
 installs them.
 """
 import contextlib
+import ctypes
 import os
 import select
 import shutil
+import signal
 import subprocess
 import sys
 import tempfile
@@ -46,8 +48,27 @@ CONTROLS = [
 ]
 
 
+def die_with_this_process():
+    """Run in a child before it starts: it ends when this script does, even if
+    the script is killed, so that no server or program outlives the test."""
+    pr_set_pdeathsig = 1
+    ctypes.CDLL("libc.so.6", use_errno=True).prctl(pr_set_pdeathsig, signal.SIGTERM)
+
+
+def start_accessibility_bus():
+    """Starts the session's accessibility bus and waits for it. The AT-SPI
+    library gives up on it after D-Bus's default 25 s and aborts the process,
+    which a loaded machine can exceed."""
+    subprocess.run(
+        ["dbus-send", "--session", "--print-reply", f"--reply-timeout={int(START_LIMIT_S * 1000)}",
+         "--dest=org.a11y.Bus", "/org/a11y/bus", "org.a11y.Bus.GetAddress"],
+        check=True,
+        stdout=subprocess.DEVNULL,
+    )
+
+
 def missing_parts():
-    missing = [tool for tool in ("Xvfb", "dbus-run-session") if shutil.which(tool) is None]
+    missing = [tool for tool in ("Xvfb", "dbus-run-session", "dbus-send") if shutil.which(tool) is None]
     if not os.path.exists("/usr/libexec/at-spi-bus-launcher"):
         missing.append("at-spi2-core")
     try:
@@ -69,6 +90,7 @@ def virtual_display():
         ["Xvfb", "-displayfd", str(write_end), "-nolisten", "tcp", "-screen", "0", "1280x1024x24"],
         pass_fds=(write_end,),
         stderr=subprocess.DEVNULL,
+        preexec_fn=die_with_this_process,
     )
     os.close(write_end)
     try:
@@ -151,7 +173,9 @@ def check(program):
             QT_LINUX_ACCESSIBILITY_ALWAYS_ON="1",
         )
         with open(os.path.join(work, "program.log"), "w+") as log:
-            process = subprocess.Popen([program], env=env, cwd=work, stdout=log, stderr=subprocess.STDOUT)
+            process = subprocess.Popen(
+                [program], env=env, cwd=work, stdout=log, stderr=subprocess.STDOUT, preexec_fn=die_with_this_process
+            )
             try:
                 window = None
                 deadline = time.monotonic() + START_LIMIT_S
@@ -215,11 +239,15 @@ def main():
             print("skipped, missing: " + ", ".join(missing))
             return SKIP
         # A private session bus, where the AT-SPI bus and registry start on
-        # demand and vanish afterwards.
-        env = dict(os.environ, **{INNER: "1"})
-        command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), program]
-        return subprocess.run(command, env=env).returncode
+        # demand and vanish afterwards. The AT-SPI bus socket lives in the
+        # runtime folder (else in ~/.cache, shared by every run): one each.
+        with tempfile.TemporaryDirectory(prefix="orvex-a11y-") as runtime_dir:
+            os.chmod(runtime_dir, 0o700)
+            env = dict(os.environ, **{INNER: "1", "XDG_RUNTIME_DIR": runtime_dir})
+            command = ["dbus-run-session", "--", sys.executable, os.path.abspath(__file__), program]
+            return subprocess.run(command, env=env).returncode
 
+    start_accessibility_bus()
     failures = check(program)
     for failure in failures:
         print("FAIL: " + failure)
