@@ -107,7 +107,8 @@ int QuitUserInterface(int returnCode);
 int SetCtrlVal(int panel, int control, const char* text);
 int SetCtrlVal(int panel, int control, int value);
 int GetCtrlVal(int panel, int control, int* value);
-// Copies at most `size` - 1 characters and always terminates.
+// Copies at most `size` - 1 bytes (never half a character) and always
+// terminates; kErrBufferTooSmall when the text had to be cut.
 int GetCtrlValText(int panel, int control, char* text, std::size_t size);
 template <std::size_t N>
 int GetCtrlVal(int panel, int control, char (&text)[N]) {
