@@ -201,7 +201,6 @@ private slots:
         const QString pw = e2e::kPassword;
         const QStringList released = kUpToPassword + QStringList{"DIAG:PRG", "syst:rem 0"};
         const QStringList identified = {"*RST", "*IDN?"};
-        const QString last_record = QString::number(kRecords + 1);  // the end-of-file record
 
         const std::pair<const char*, FailedRun> runs[] = {
             {"port missing", {{}, firmware_, pw, "Failed To Get Com Port", 1, {}, 0, false, false, 0, true}},
@@ -248,9 +247,6 @@ private slots:
             // The port disappears with the unit: the next record cannot go out.
             {"unit vanishes while programming",
              {{"--drop-after", "5", "--serial-drop", "close"}, firmware_, pw, kNoReply, 1, kUpToErase, 1}},
-            // The re-opening after EXIT fails, which passes without a message.
-            {"unit vanishes after the last record",
-             {{"--drop-after", last_record, "--serial-drop", "close"}, firmware_, pw, "", 0, kUpToErase, 3}},
             {"no second identification",
              {{"--silent", "idn@2"},
               firmware_,
