@@ -35,6 +35,12 @@ std::atomic<bool>& LookedUp(Entry entry);
 // into the process-wide ones.
 void RefreshStatus();
 
+// Sets ibsta, iberr, ibcnt and ibcntl (the last two to count), each stored
+// atomically, so that threads calling the driver at once never tear them.
+void StoreProcessWideStatus(int status, int error, int count);
+// Reads one of them the same way.
+int LoadProcessWide(int& variable);
+
 // The library's handle and exports, as stored at load; all null while unloaded.
 void* LibraryHandle();
 void StoreLibrary(void* handle, const StatusExports& exports, void* messageEntry);

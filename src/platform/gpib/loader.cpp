@@ -102,12 +102,8 @@ std::atomic<bool>& LookedUp(Entry entry) { return g_looked_up[static_cast<std::s
 void RefreshStatus() {
     const StatusExports exports{g_status.load(), g_error.load(), g_long_count.load(), g_count.load()};
     if (exports.status == nullptr || exports.error == nullptr) return;
-    const long count = ReadCount(exports);
-    ibsta = *exports.status;
-    iberr = *exports.error;
     // The binding's counts are 32-bit; no transfer of this program comes near that.
-    ibcnt = static_cast<int>(count);
-    ibcntl = static_cast<int>(count);
+    StoreProcessWideStatus(*exports.status, *exports.error, static_cast<int>(ReadCount(exports)));
 }
 
 void* LibraryHandle() { return g_handle.load(); }
@@ -183,10 +179,7 @@ void __UnloadGPIBDLL() {
         dlclose(handle);
         for (CriticalSection* section : CriticalSections()) section->Delete();
         ClearLibrary();
-        ibsta = 0;
-        iberr = 0;
-        ibcnt = 0;
-        ibcntl = 0;
+        StoreProcessWideStatus(0, 0, 0);
         __isThunkingDLL.store(0);
         __gpibDLLLoaded.store(0);
     }
