@@ -19,6 +19,7 @@
 #include <vector>
 
 #include "callback_table.h"
+#include "control_timers.h"
 #include "control_widgets.h"
 #include "menu_bar.h"
 
@@ -181,7 +182,7 @@ void ConnectControl(const Control& control, int handle) {
     const int id = control.id;
     if (control.timer != nullptr) {
         QObject::connect(control.timer, &QTimer::timeout, control.timer,
-                         [handle, id] { CallControl(handle, id, EVENT_TIMER_TICK); });
+                         [handle, id] { TimerFired(handle, id); });
         return;
     }
     auto commit = [handle, id] { CallControl(handle, id, EVENT_COMMIT); };
@@ -238,7 +239,7 @@ int BuildPanel(const PanelDescription& desc, Panel& panel) {
     if (areas.at(QString()).grid->count() == 0) areas.at(QString()).container->hide();
     SetTabOrder(std::move(placements));
 
-    for (const Control& control : panel.controls) {
+    for (Control& control : panel.controls) {
         ApplyEditability(control);
         ConnectControl(control, panel.handle);
         if (control.timer != nullptr && control.desc.enabled) StartTimer(control);
