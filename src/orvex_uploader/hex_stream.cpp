@@ -8,6 +8,14 @@ namespace orvex {
 
 using namespace runtime;
 
+namespace {
+
+// The percentage on the progress slide while a file streams; none before.
+constexpr int kNoPercentShown = -1;
+int shown_percent = kNoPercentShown;
+
+}  // namespace
+
 bool open_hex_file() {
     close_hex_file();
     firmware.fileprg = std::fopen(firmware.filename, "rb");
@@ -51,15 +59,21 @@ void compute_progress() {
 }
 
 void show_progress() {
-    SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
+    // A repaint costs more than a record takes to send; the slide changes
+    // only with the percentage, some hundred records apart in a large file.
+    if (firmware.k != shown_percent) {
+        SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
+        shown_percent = firmware.k;
+        ProcessDrawEvents();
+    }
     firmware.ii += firmware.lg;
-    ProcessDrawEvents();
     ProcessSystemEvents();
 }
 
 bool stream_hex_file(const std::function<bool(Piece)>& send_piece,
                      const std::function<bool(int percent)>& before_showing) {
     firmware.ii = 0;
+    shown_percent = kNoPercentShown;
     for (;;) {
         const bool have_piece = read_piece();
         if (have_piece && !send_piece(Piece{firmware.wrtBuf, firmware.lg})) {
