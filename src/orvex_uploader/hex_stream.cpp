@@ -64,9 +64,13 @@ void show_progress() {
     if (firmware.k != shown_percent) {
         SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
         shown_percent = firmware.k;
-        ProcessDrawEvents();
     }
     firmware.ii += firmware.lg;
+    // Drawing events on every piece, even with nothing to repaint, is what
+    // tells event processing that this loop works between its calls rather
+    // than waits: without it a bus that sends without awaiting a reply would
+    // be put to sleep on every piece.
+    ProcessDrawEvents();
     ProcessSystemEvents();
 }
 
