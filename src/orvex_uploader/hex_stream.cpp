@@ -8,6 +8,14 @@ namespace orvex {
 
 using namespace runtime;
 
+namespace {
+
+// The percentage on the progress slide while a file streams; none before.
+constexpr int kNoPercentShown = -1;
+int shown_percent = kNoPercentShown;
+
+}  // namespace
+
 bool open_hex_file() {
     close_hex_file();
     firmware.fileprg = std::fopen(firmware.filename, "rb");
@@ -51,8 +59,17 @@ void compute_progress() {
 }
 
 void show_progress() {
-    SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
+    // A repaint costs more than a record takes to send; the slide changes
+    // only with the percentage, some hundred records apart in a large file.
+    if (firmware.k != shown_percent) {
+        SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
+        shown_percent = firmware.k;
+    }
     firmware.ii += firmware.lg;
+    // Drawing events on every piece, even with nothing to repaint, is what
+    // tells event processing that this loop works between its calls rather
+    // than waits: without it a bus that sends without awaiting a reply would
+    // be put to sleep on every piece.
     ProcessDrawEvents();
     ProcessSystemEvents();
 }
@@ -60,6 +77,7 @@ void show_progress() {
 bool stream_hex_file(const std::function<bool(Piece)>& send_piece,
                      const std::function<bool(int percent)>& before_showing) {
     firmware.ii = 0;
+    shown_percent = kNoPercentShown;
     for (;;) {
         const bool have_piece = read_piece();
         if (have_piece && !send_piece(Piece{firmware.wrtBuf, firmware.lg})) {

@@ -21,9 +21,15 @@ inline constexpr double kErasePause_s = 5.0;
 inline constexpr double kExitPause_s = 12.0;  // the unit restarts with its new firmware
 // How long a reply is awaited (the LAN timer's interval).
 inline constexpr double kReplyWait_s = 4.0;
-// A reply may reach us in several TCP segments; once its first bytes are in,
-// the rest of the line is given this long to follow before the wait ends.
+// A reply may reach us in several TCP segments; once the first bytes of a
+// reply that is read to its line end are in, the rest of the line is given
+// this long to follow before the wait ends.
 inline constexpr std::chrono::milliseconds kReplyLineGrace{30};
+
+// What completes a reply. A record acknowledgment is complete at its first
+// byte: any text acknowledges, and a unit may send it without a line end.
+// Identification and status replies are read up to their line end.
+enum class ReplyEnd { FirstByte, LineEnd };
 
 // The lock request: DC2 and a line feed.
 inline constexpr char kLockRequest[] = {0x12, 0x0A};
@@ -53,8 +59,9 @@ inline constexpr const char* kReadErrorMessage = "TCP read error!";
 
 extern const Bus bus;
 
-// Waits for text in the reply buffer; its length, or 0 when the LAN timer ran out.
-int get_tcpread();
+// Waits for a reply in the reply buffer, complete as `end` says; its length,
+// or 0 when the LAN timer ran out.
+int get_tcpread(ReplyEnd end = ReplyEnd::LineEnd);
 
 // The TCP client callback: collects received text in the reply buffer.
 int ClientCallback(unsigned handle, int xType, int errCode, void* callbackData);

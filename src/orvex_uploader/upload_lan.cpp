@@ -43,14 +43,23 @@ void discard_earlier_text() {
     clear(exchange.rdbuffer);
 }
 
-bool await_reply() {
-    run.comresult = get_tcpread();
+bool await_reply(ReplyEnd end = ReplyEnd::LineEnd) {
+    run.comresult = get_tcpread(end);
     return run.comresult != 0;
 }
 
 bool reply_has_line_end() {
     return std::memchr(exchange.rdbuffer, '\n', strnlen(exchange.rdbuffer, sizeof exchange.rdbuffer)) !=
            nullptr;
+}
+
+// Whether the text in rdbuffer (not empty) completes the reply; `first_text`
+// is when the wait first saw it.
+bool reply_complete(ReplyEnd end, std::chrono::steady_clock::time_point& first_text) {
+    if (end == ReplyEnd::FirstByte) return true;
+    const auto now = std::chrono::steady_clock::now();
+    if (first_text == std::chrono::steady_clock::time_point{}) first_text = now;
+    return reply_has_line_end() || now - first_text >= kReplyLineGrace;
 }
 
 bool open() {
@@ -108,7 +117,7 @@ bool send_piece(Piece piece) {
     if (piece_is_record(piece)) {
         // A record is acknowledged at once: no pacing pause, the reply is the
         // pace. One that did not go out whole must not wait for a stray answer.
-        if (!send(piece.data, piece.length, kPieceWriteTimeout_ms) || !await_reply()) {
+        if (!send(piece.data, piece.length, kPieceWriteTimeout_ms) || !await_reply(ReplyEnd::FirstByte)) {
             fail_with(kMsgDataToFlashFailed);
             return false;
         }
@@ -160,20 +169,14 @@ const Bus bus = {
     .refusal_sets_failure = false,
 };
 
-int get_tcpread() {
+int get_tcpread(ReplyEnd end) {
     ResetTimer(update_handle, ids::UPDATE_LANTIMER);
     SetCtrlAttribute(update_handle, ids::UPDATE_LANTIMER, ATTR_ENABLED, 1);
     run.leavenow = 1;
     std::chrono::steady_clock::time_point first_text{};
     while (run.leavenow != 0) {
         // The client callback fills rdbuffer while events are processed.
-        if (exchange.rdbuffer[0] == '\0') {
-            ProcessSystemEvents();
-            continue;
-        }
-        const auto now = std::chrono::steady_clock::now();
-        if (first_text == std::chrono::steady_clock::time_point{}) first_text = now;
-        if (reply_has_line_end() || now - first_text >= kReplyLineGrace) {
+        if (exchange.rdbuffer[0] != '\0' && reply_complete(end, first_text)) {
             run.leavenow = 0;
         } else {
             ProcessSystemEvents();

@@ -12,8 +12,26 @@ namespace orvex {
 
 using namespace runtime;
 
+namespace {
+
+// The Transmit LED as this file last set it, on which panel: while records
+// stream it stays lit, and setting it again for each would be wasted work.
+// A panel loaded anew starts with its own LED state, so it is written again.
+struct TxLed {
+    int panel = 0;
+    int lit = 0;
+};
+TxLed tx_led;
+
+void set_tx_led(int lit) {
+    if (tx_led.panel == update_handle && tx_led.lit == lit) return;
+    if (SetCtrlVal(update_handle, ids::UPDATE_TX, lit) == 0) tx_led = {update_handle, lit};
+}
+
+}  // namespace
+
 void handle_tx_timer() {
-    SetCtrlVal(update_handle, ids::UPDATE_TX, 1);
+    set_tx_led(1);
     ResetTimer(update_handle, ids::UPDATE_TXTIMER);
     SetCtrlAttribute(update_handle, ids::UPDATE_TXTIMER, ATTR_ENABLED, 1);
 }
@@ -39,7 +57,7 @@ int Generic_Timer(int, int, int event, void*, int, int) {
 
 int TX_TIMER(int, int, int event, void*, int, int) {
     if (event == EVENT_TIMER_TICK) {
-        SetCtrlVal(update_handle, ids::UPDATE_TX, 0);
+        set_tx_led(0);
         SetCtrlAttribute(update_handle, ids::UPDATE_TXTIMER, ATTR_ENABLED, 0);
     }
     return 0;

@@ -4,6 +4,8 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 
+#include <map>
+
 #include "hex_stream.h"
 #include "lan_bus.h"
 #include "upload_fixture.h"
@@ -84,8 +86,9 @@ class LanUploadTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir files_;
-    QString firmware_;  // records with code test lines among them
-    QString short_;     // three records
+    QString firmware_;                  // records with code test lines among them
+    QString short_;                     // three records
+    std::map<QString, qint64> run_ms_;  // the length of each successful run, by row
 
 private slots:
     void initTestCase() {
@@ -212,30 +215,38 @@ private slots:
         QTest::addColumn<QString>("address");  // "unit": the unit's own, "stopped": with the unit stopped
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<bool>("shortFile");
+        QTest::addColumn<QString>("asFastAs");  // a row run before whose length this run must keep
         // The unit's real pauses, about 18 s.
-        QTest::newRow("real time") << "real time" << QStringList{} << false;
+        QTest::newRow("real time") << "real time" << QStringList{} << false << "";
 
-        QTest::newRow("nothing listening") << "stopped" << QStringList{} << false;
-        QTest::newRow("group above 255") << "127.0.0.256" << QStringList{} << false;
-        QTest::newRow("three groups") << "127.0.0" << QStringList{} << false;
-        QTest::newRow("empty") << " " << QStringList{} << false;
-        QTest::newRow("zero-padded address") << "padded" << QStringList{} << false;
+        QTest::newRow("nothing listening") << "stopped" << QStringList{} << false << "";
+        QTest::newRow("group above 255") << "127.0.0.256" << QStringList{} << false << "";
+        QTest::newRow("three groups") << "127.0.0" << QStringList{} << false << "";
+        QTest::newRow("empty") << " " << QStringList{} << false << "";
+        QTest::newRow("zero-padded address") << "padded" << QStringList{} << false << "";
         QTest::newRow("identification in two segments")
-            << "unit" << QStringList{"--split", "idn"} + kSplitGap << false;
-        QTest::newRow("300-byte identification") << "unit" << QStringList{"--idn-length", "300"} << false;
+            << "unit" << QStringList{"--split", "idn"} + kSplitGap << false << "";
+        QTest::newRow("300-byte identification")
+            << "unit" << QStringList{"--idn-length", "300"} << false << "";
         QTest::newRow("program-mode reply of 6")
-            << "unit" << QStringList{"--prg-reply", "BUSY\\r\\n"} << false;
+            << "unit" << QStringList{"--prg-reply", "BUSY\\r\\n"} << false << "";
         QTest::newRow("erase answered while the LED is lit")
-            << "unit" << QStringList{"--erase-ms", "0"} << false;
+            << "unit" << QStringList{"--erase-ms", "0"} << false << "";
         // The last acknowledgment's line end, late in the EXIT pause, is no identification.
         QTest::newRow("late line end before the identification")
-            << "unit" << QStringList{"--split", "record@2", "--split-gap-ms", "100"} << true;
+            << "unit" << QStringList{"--split", "record@2", "--split-gap-ms", "100"} << true << "";
+        // An acknowledgment is complete at its first byte: one without a line
+        // end must not hold up each record.
+        QTest::newRow("acknowledgments with line end") << "unit" << QStringList{} << false << "";
+        QTest::newRow("acknowledgments without line end")
+            << "unit" << QStringList{"--ack-without-line-end"} << false << "acknowledgments with line end";
     }
 
     void addresses() {
         QFETCH(QString, address);
         QFETCH(QStringList, simArgs);
         QFETCH(bool, shortFile);
+        QFETCH(QString, asFastAs);
         const double scale = address == "real time" ? 1.0 : kFast;
         e2e::set_time_scale(scale);
         SimProcess sim;
@@ -256,16 +267,24 @@ private slots:
         std::vector<Clock::time_point> led_out;
         QObject::connect(runtime::TimerOf(orvex::update_handle, ids::UPDATE_TXTIMER), &QTimer::timeout,
                          [&] { led_out.push_back(Clock::now()); });
-        op.start();
+        qint64 run_ms = op.start();
         if (!reachable) {
             QCOMPARE(op.messages(), QStringLiteral("Failed To Connect"));
             QCOMPARE(op.revision_before(), QString());
             if (address == "stopped")
                 E2E_START(sim, e2e::sim_time_scale_args(kFast) + QStringList{"--lan", unit});
             op.type_address(unit);
-            op.start();
+            run_ms = op.start();
         }
         op.expect_updated();
+        run_ms_[QTest::currentDataTag()] = run_ms;
+        if (!asFastAs.isEmpty()) {
+            // Within 10 % of the other run, with room for a loaded machine; a
+            // wait for each missing line end would add seconds.
+            QVERIFY2(run_ms_.contains(asFastAs), "runs only after the row it is compared with");
+            const qint64 limit_ms = run_ms_[asFastAs] * 3 / 2;
+            QVERIFY2(run_ms <= limit_ms, qPrintable(QString("%1 ms, limit %2 ms").arg(run_ms).arg(limit_ms)));
+        }
         E2E_FLASH_HOLDS(sim, hex);
         // The successful run's connection is the only one the unit saw, and it heard the whole run.
         E2E_WAIT_RECORD(sim, all_closed(r, 1));

@@ -201,6 +201,38 @@ private slots:
         QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
     }
 
+    // A LAN record is acknowledged with or without a line end, as asked; no
+    // line end follows later either, so the next reply starts right after it.
+    void lanRecordAcknowledgments_data() {
+        QTest::addColumn<QStringList>("simArgs");
+        QTest::addColumn<QString>("ack");
+        QTest::addColumn<QString>("nak");
+        QTest::newRow("with line end") << QStringList{} << "OK\r\n"
+                                       << "ERR\r\n";
+        QTest::newRow("without line end") << QStringList{"--ack-without-line-end"} << "OK"
+                                          << "ERR";
+    }
+    void lanRecordAcknowledgments() {
+        QFETCH(QStringList, simArgs);
+        QFETCH(QString, ack);
+        QFETCH(QString, nak);
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast + simArgs), qPrintable(sim.errorString()));
+        auto unit = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
+        QVERIFY(unit && unit->send(kLockRequest + kEnterProgramming));
+        QCOMPARE(unit->readLine(), kGranted);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(unit->readLine(), reply);
+        const std::string good = ":0100000042BD\r\n", bad = ":0100000042BE\r\n";  // checksum off by one
+        for (const auto& [record, reply] : {std::pair{good, ack}, std::pair{bad, nak}}) {
+            QVERIFY(unit->send(record));
+            QCOMPARE(unit->readBytes(std::size_t(reply.size())), reply.toStdString());
+        }
+        QVERIFY(unit->send("*IDN?\n"));
+        QCOMPARE(unit->readLine(), kIdentity);
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QCOMPARE(accepted(sim.record()), 1);
+    }
+
     // A read waits for the unit's reply and ends with END; it times out when
     // none comes, without holding up another controller meanwhile; an address
     // without the unit has no listener.

@@ -210,6 +210,11 @@ const std::vector<OptionEntry>& optionTable() {
          }},
         {"--test-reply", "TEXT", "reply to a code test line (default PASS\\r\\n)",
          [](SimOptions& o, std::string_view v) { return bytesInto(o.unit.codeTestReply, v); }},
+        {"--ack-without-line-end", nullptr, "LAN record acknowledgments without CR LF (OK, ERR)",
+         [](SimOptions& o, std::string_view) -> Error {
+             o.unit.lanAckLineEnd = false;
+             return std::nullopt;
+         }},
         {"--silent", "KIND[@N]",
          "no reply of KIND, always or only its N-th time (KIND:once = @1); repeatable", silence},
         {"--no-ack", "N", "no acknowledgment for the N-th record (same as --silent record@N); repeatable",

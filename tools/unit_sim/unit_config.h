@@ -50,6 +50,7 @@ struct UnitConfig {
     std::string programmingReply{wire::kReplyReady};
     std::string eraseReply{wire::kReplyEraseDone};
     std::string codeTestReply{wire::kReplyTestPassed};
+    bool lanAckLineEnd = true;  // false: LAN record acknowledgments end without CR LF
     std::chrono::milliseconds eraseTime{100};
 
     std::vector<Silence> silences;

@@ -59,12 +59,15 @@ Command classify(std::string_view text) {
     return Command::unknown;
 }
 
-std::string recordAck(Link link, bool valid) {
+std::string recordAck(Link link, bool valid, bool lanLineEnd) {
     switch (link) {
         case Link::serial:
             return std::string(1, valid ? wire::kSerialRecordAck : wire::kSerialRecordNak);
-        case Link::lan:
-            return std::string(valid ? wire::kLanRecordAck : wire::kLanRecordNak);
+        case Link::lan: {
+            std::string_view ack = valid ? wire::kLanRecordAck : wire::kLanRecordNak;
+            if (!lanLineEnd && ack.ends_with(wire::kReplyEnd)) ack.remove_suffix(wire::kReplyEnd.size());
+            return std::string(ack);
+        }
         case Link::gpib:
             return {};  // the GPIB uploader reads nothing after a record
     }
@@ -140,7 +143,7 @@ Reply UnitCore::onRecord(LineSource source, std::string_view text) {
     journal_.reprogrammedBytes = loader_.reprogrammedBytes();
     journal_.endOfFileSeen = loader_.endSeen();
 
-    Reply reply = makeReply(ReplyKind::record, recordAck(source.link, !problem));
+    Reply reply = makeReply(ReplyKind::record, recordAck(source.link, !problem, config_.lanAckLineEnd));
     if (config_.dropAfterRecords && recordIndex_ == static_cast<std::size_t>(*config_.dropAfterRecords)) {
         reply.dropLinkAfter = true;
         // A LAN unit drops the connection and still accepts new ones, and a unit

@@ -125,10 +125,12 @@ int ProcessSystemEvents() {
     const bool spinning = state.previous_dispatched_nothing && !state.drawn_since_previous &&
                           Clock::now() - state.previous_return < kSpinGap;
     if (spinning) {
-        // Sleeps until a timer, socket or posted event arrives, at most the wake bound.
-        state.wake->start();
+        // Sleeps until a timer, socket or posted event arrives, at most the
+        // wake bound. A wake-up timer still running from an earlier sleep ends
+        // this one sooner, which is harmless; restarting it for every sleep
+        // would register and unregister a timer for every record a bus sends.
+        if (!state.wake->isActive()) state.wake->start();
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);
-        state.wake->stop();
     } else {
         QCoreApplication::processEvents(QEventLoop::AllEvents);
     }

@@ -1,8 +1,8 @@
 // Attributes of controls and panels, the input focus, and timer restarts.
 #include <QLabel>
-#include <QTimer>
 #include <QWidget>
 
+#include "control_timers.h"
 #include "control_widgets.h"
 #include "panel_registry.h"
 #include "runtime.h"
@@ -11,10 +11,10 @@
 namespace runtime {
 namespace {
 
-int SetTimerEnabled(const ui::Control& control, bool enabled) {
+int SetTimerEnabled(ui::Control& control, bool enabled) {
     if (!enabled) {
-        control.timer->stop();
-    } else if (!control.timer->isActive()) {
+        ui::StopTimer(control);
+    } else if (!control.schedule.enabled) {
         // Enabling a running timer leaves its interval alone; only ResetTimer restarts it.
         ui::StartTimer(control);
     }
@@ -67,7 +67,7 @@ int GetCtrlAttribute(int panel, int control, int attribute, int* value) {
     if (value == nullptr) return kErrInvalidAttribute;
     if (target->timer != nullptr) {
         if (attribute != ATTR_ENABLED) return kErrInvalidAttribute;
-        *value = target->timer->isActive() ? 1 : 0;
+        *value = target->schedule.enabled ? 1 : 0;
         return 0;
     }
     switch (attribute) {
@@ -115,11 +115,11 @@ int GetActiveCtrl(int panel) {
 
 int ResetTimer(int panel, int control) {
     int error = 0;
-    const ui::Control* target = ui::FindControl(panel, control, &error);
+    ui::Control* target = ui::FindControl(panel, control, &error);
     if (target == nullptr) return error;
     if (target->timer == nullptr) return kErrInvalidControl;
     // A stopped timer starts a full interval whenever it is enabled anyway.
-    if (target->timer->isActive()) ui::StartTimer(*target);
+    if (target->schedule.enabled) ui::StartTimer(*target);
     return 0;
 }
 

@@ -8,10 +8,8 @@
 #include <QLineEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTimer>
 
 #include <algorithm>
-#include <cmath>
 
 #include "led.h"
 
@@ -151,14 +149,6 @@ void ApplyEditability(const Control& control) {
     QPalette palette = QApplication::palette(edit);
     if (readOnly) palette.setColor(QPalette::Base, palette.color(QPalette::Window).lighter(103));
     edit->setPalette(palette);
-}
-
-void StartTimer(const Control& control) {
-    if (control.timer == nullptr) return;
-    const double ms = control.desc.interval_s * TimeScale() * 1000.0;
-    // At least 1 ms: a zero interval would tick whenever the loop is idle.
-    const int interval = ms >= 2147483647.0 ? 2147483647 : std::max(1, int(std::lround(ms)));
-    control.timer->start(interval);
 }
 
 }  // namespace runtime::ui

@@ -20,7 +20,4 @@ QLabel* MakeCaption(const ControlDescription& desc, QWidget* field, QWidget* par
 // fields, otherwise unless the program made the text read-only.
 void ApplyEditability(const Control& control);
 
-// Timers: (re)starts with a full interval, scaled by the time scale in force.
-void StartTimer(const Control& control);
-
 }  // namespace runtime::ui

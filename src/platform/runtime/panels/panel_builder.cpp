@@ -20,6 +20,7 @@
 
 #include "accessibility.h"
 #include "callback_table.h"
+#include "control_timers.h"
 #include "control_widgets.h"
 #include "menu_bar.h"
 
@@ -182,7 +183,7 @@ void ConnectControl(const Control& control, int handle) {
     const int id = control.id;
     if (control.timer != nullptr) {
         QObject::connect(control.timer, &QTimer::timeout, control.timer,
-                         [handle, id] { CallControl(handle, id, EVENT_TIMER_TICK); });
+                         [handle, id] { TimerFired(handle, id); });
         return;
     }
     auto commit = [handle, id] { CallControl(handle, id, EVENT_COMMIT); };
@@ -240,7 +241,7 @@ int BuildPanel(const PanelDescription& desc, Panel& panel) {
     SetTabOrder(std::move(placements));
     NameControls(panel.controls);
 
-    for (const Control& control : panel.controls) {
+    for (Control& control : panel.controls) {
         ApplyEditability(control);
         ConnectControl(control, panel.handle);
         if (control.timer != nullptr && control.desc.enabled) StartTimer(control);

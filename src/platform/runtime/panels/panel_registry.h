@@ -4,6 +4,7 @@
 
 #include <QString>
 
+#include <chrono>
 #include <memory>
 #include <vector>
 
@@ -24,12 +25,24 @@ namespace runtime::ui {
 inline constexpr int kFirstControlId = 2;
 inline constexpr int kFirstMenuId = 2;
 
+// A timer control as the program sees it; its QTimer may fire before `due`
+// (control_timers.h).
+struct TimerSchedule {
+    using Clock = std::chrono::steady_clock;
+    bool enabled = false;
+    std::chrono::milliseconds period{0};  // the interval of the last start
+    Clock::time_point due{};              // the next tick
+    std::chrono::milliseconds armed{0};   // the QTimer's interval
+    Clock::time_point armed_for{};        // when the QTimer fires next
+};
+
 struct Control {
     int id = 0;
     ControlDescription desc;
     QWidget* widget = nullptr;  // owned by the panel window; null for timers
     QLabel* caption = nullptr;  // owned by the panel window; null when uncaptioned
     QTimer* timer = nullptr;    // owned by the panel window; timers only
+    TimerSchedule schedule;     // timers only
     CtrlCallbackPtr callback = nullptr;
     // Attribute state as the program set it (the widgets' own flags also
     // depend on the window's state).
