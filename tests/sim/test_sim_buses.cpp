@@ -268,4 +268,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSimBuses)
-#include "tst_sim_buses.moc"
+#include "test_sim_buses.moc"

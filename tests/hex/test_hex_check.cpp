@@ -264,4 +264,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestHexCheck)
-#include "tst_hex_check.moc"
+#include "test_hex_check.moc"

@@ -446,4 +446,4 @@ private slots:
 };
 
 QTEST_MAIN(UiTest)
-#include "ui_test.moc"
+#include "test_ui.moc"

@@ -143,4 +143,4 @@ private slots:
 };
 
 QTEST_APPLESS_MAIN(TestHexImage)
-#include "tst_hex_image.moc"
+#include "test_hex_image.moc"

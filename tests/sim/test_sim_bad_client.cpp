@@ -258,4 +258,4 @@ private slots:
 };
 
 QTEST_GUILESS_MAIN(TestSimBadClient)
-#include "tst_sim_bad_client.moc"
+#include "test_sim_bad_client.moc"
