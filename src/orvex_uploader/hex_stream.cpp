@@ -1,6 +1,7 @@
 #include "hex_stream.h"
 
 #include "panel_handles.h"
+#include "run_observers.h"
 #include "runtime.h"
 #include "upload_ids.h"
 
@@ -52,6 +53,7 @@ void compute_progress() {
 
 void show_progress() {
     SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
+    notify_progress(firmware.k);
     firmware.ii += firmware.lg;
     ProcessDrawEvents();
     ProcessSystemEvents();

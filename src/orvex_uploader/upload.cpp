@@ -8,8 +8,10 @@
 #include "hex_stream.h"
 #include "identification.h"
 #include "panel_handles.h"
+#include "run_observers.h"
 #include "run_state.h"
 #include "runtime.h"
+#include "update_record.h"
 #include "upload_ids.h"
 #include "waits.h"
 
@@ -95,7 +97,8 @@ Stop run_steps(const Bus& bus, const char* password) {
     if (!answered(bus, mode, bus.silence.program_mode)) return {Ending::Abandoned, Outcome::NotReached};
     if (mode.count < bus.program_mode_min || mode.count > bus.program_mode_max) {
         // Not in programming mode: nothing was erased.
-        return {bus.program_mode_refusal_releases ? Ending::Released : Ending::Abandoned, Outcome::NotReached};
+        return {bus.program_mode_refusal_releases ? Ending::Released : Ending::Abandoned,
+                Outcome::NotReached};
     }
 
     // From here on a run that stops leaves the unit without complete firmware.
@@ -183,6 +186,7 @@ int start_update(int, int, int event, void*, int, int) {
     clear(identity.Newrev);
     clear(identity.Oldrev);
     if (event != EVENT_COMMIT) return close_run();
+    notify_run_started();
 
     run.failure = 0;
     run.programming = 1;
@@ -201,7 +205,10 @@ int start_update(int, int, int event, void*, int, int) {
     restore_password_field();
     GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
 
-    if (const BusEntry* entry = bus_by_text(bus_text)) last_outcome = run_update(*entry->bus, password);
+    if (const BusEntry* entry = bus_by_text(bus_text)) {
+        last_outcome = run_update(*entry->bus, password);
+        record_update(last_outcome);
+    }
     return close_run();
 }
 

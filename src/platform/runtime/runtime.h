@@ -164,6 +164,9 @@ int FlushOutQ(int port);
 int FlushInQ(int port);
 int SetXMode(int port, int mode);
 int SetComTime(int port, double timeout_s);
+// Makes "COM<port>" open `path` for the rest of this process, ahead of the
+// port links (nullptr or "" forgets it); kErrPortNumber when out of range.
+int SetComPortDevice(int port, const char* path);
 
 // ---- TCP client -----------------------------------------------------------------
 // Dotted addresses are read as decimal groups: "192.168.001.010" is 192.168.1.10.
@@ -200,6 +203,12 @@ int StringLength(const char* text);
 // Reads a decimal number from `text` whatever the user's locale says: the
 // leading part that forms a number, or 0 (like atof in the C locale).
 double ReadDecimal(const char* text);
+
+// ---- Stop signals -------------------------------------------------------------
+// SIGTERM, SIGHUP and SIGINT no longer end the process: each calls `handler`
+// from event processing, with the signal's number.
+void SetStopSignalHandler(void (*handler)(int signalNumber));
+int StopSignalCount();  // stop signals received so far
 
 // ---- Test support ---------------------------------------------------------------
 // Scales every pause, timer interval and port or connection time-out; 1.0 is
