@@ -2,6 +2,7 @@
 
 #include <chrono>
 #include <cstdio>
+#include <filesystem>
 
 #include "buses.h"
 #include "hex_stream.h"
@@ -76,9 +77,7 @@ std::string record_path() { return g_record.path.empty() ? records::DefaultRecor
 void set_record_path(const std::string& path) { g_record.path = path; }
 void set_record_resource(const std::string& resource) { g_record.resource = resource; }
 
-void watch_update_runs() {
-    add_run_observer({note_started, nullptr, nullptr});
-}
+void watch_update_runs() { add_run_observer({note_started, nullptr, nullptr}); }
 
 const UpdateSummary& record_update(Outcome outcome) {
     UpdateSummary& s = g_record.last;
@@ -90,7 +89,9 @@ const UpdateSummary& record_update(Outcome outcome) {
     s.serial_number = control_text<kCommandSize>(ids::UPDATE_SERIAL);
     s.revision_before = identity.Oldrev;
     s.revision_after = identity.Newrev;
-    s.file = firmware.filename;
+    std::error_code no_path;
+    const std::filesystem::path absolute = std::filesystem::absolute(firmware.filename, no_path);
+    s.file = no_path ? std::string(firmware.filename) : absolute.string();
     const records::FileDigest digest = records::DigestFile(s.file);
     if (digest.readable) {
         s.file_size = digest.size;

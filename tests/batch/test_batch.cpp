@@ -95,6 +95,7 @@ private slots:
         QCOMPARE(json["serial_number"].toString(), "A123");
         QCOMPARE(json["revision_before"].toString(), "V8.10");
         QCOMPARE(json["revision_after"].toString(), "V8.20");
+        QCOMPARE(json["file"].toString(), QFileInfo(firmware_).absoluteFilePath());
         QCOMPARE(json["file_size"].toInteger(), QFileInfo(firmware_).size());
         QCOMPARE(json["file_sha256"].toString().toLatin1(), sha256_of(firmware_));
         QVERIFY(json["duration_s"].toDouble() > 0.0);
