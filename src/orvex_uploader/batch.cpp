@@ -10,6 +10,7 @@
 
 #include "batch_progress.h"
 #include "buses.h"
+#include "display.h"
 #include "hex_stream.h"
 #include "outcomes.h"
 #include "panel_handles.h"
@@ -120,17 +121,6 @@ void report_interruption() {
     print_summary(last_update(), kExitInterrupted);
 }
 
-// A file that cannot even be opened is refused before the unit is touched.
-bool file_readable(const std::string& path) {
-    std::FILE* file = std::fopen(path.c_str(), "rb");
-    if (file == nullptr) {
-        std::fprintf(stderr, "orvex-uploader: cannot open %s: %s\n", path.c_str(), std::strerror(errno));
-        return false;
-    }
-    std::fclose(file);
-    return true;
-}
-
 }  // namespace
 
 const char* batch_help_epilogue() {
@@ -164,20 +154,14 @@ int run_batch(const cli::Options& options) {
     if (std::string error; !choose_password(options, password, error)) return usage_error(error);
 
     g_batch.json = options.json;
+    // No operator is there to acknowledge a pop-up.
+    popups_allowed = false;
     set_record_resource(options.resource);
     watch_update_runs();
     show_batch_progress(::isatty(STDERR_FILENO) == 1);
     watch_stop_requests(StopMode::Batch);
     on_run_interrupted(report_interruption);
     arrange_panel(*resource, password, options.file);
-
-    if (!file_readable(options.file)) {
-        notify_run_started();
-        std::snprintf(firmware.filename, sizeof firmware.filename, "%s", options.file.c_str());
-        const int exit_code = outcome_info(Outcome::FileRefused).exit_code;
-        print_summary(record_update(Outcome::FileRefused), exit_code);
-        return exit_code;
-    }
 
     start_update(update_handle, ids::UPDATE_START, EVENT_COMMIT, nullptr, 0, 0);
     const int exit_code = outcome_info(last_outcome).exit_code;

@@ -1,6 +1,7 @@
 #include "display.h"
 
 #include <cmath>
+#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -38,6 +39,21 @@ void show_progress_text(const char* text) {
 void fail_with(const char* text) {
     show_message(text);
     run.failure = 1;
+}
+
+void show_detail(const char* text) {
+    SetCtrlVal(update_handle, ids::UPDATE_DETAIL, text);
+    std::fprintf(stderr, "orvex-uploader: %s\n", text);
+}
+
+void clear_detail() { SetCtrlVal(update_handle, ids::UPDATE_DETAIL, ""); }
+
+void show_popup(const char* title, const char* text) {
+    if (popups_allowed) {
+        MessagePopup(title, text);
+    } else {
+        std::fprintf(stderr, "orvex-uploader: %s: %s\n", title, text);
+    }
 }
 
 void show_first_identification() {

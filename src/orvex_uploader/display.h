@@ -19,6 +19,16 @@ void show_password_refused();
 // Writes the default password back into the password field.
 void restore_password_field();
 
+// The line under Messages that names the cause of a failure (a device, a
+// driver error, a line of the file); it goes to stderr as well. Cleared at START.
+void show_detail(const char* text);
+void clear_detail();
+
+// False where no operator can acknowledge a pop-up (a run without a window):
+// pop-ups then go to stderr only.
+inline bool popups_allowed = true;
+void show_popup(const char* title, const char* text);
+
 // "OK TEST" when the revision changed; true then.
 bool show_result();
 

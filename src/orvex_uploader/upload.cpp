@@ -5,6 +5,7 @@
 #include "buses.h"
 #include "commands.h"
 #include "display.h"
+#include "hex_check.h"
 #include "hex_stream.h"
 #include "identification.h"
 #include "panel_handles.h"
@@ -89,7 +90,7 @@ Stop run_steps(const Bus& bus, const char* password) {
     }
     restore_password_field();
 
-    if (!open_hex_file()) return {Ending::Abandoned, Outcome::FileRefused};
+    if (!open_hex_file()) return {Ending::Abandoned, Outcome::InputRefused};
     measure_hex_file();
 
     show_progress_text(kMsgSettingUp);
@@ -138,6 +139,58 @@ Stop run_steps(const Bus& bus, const char* password) {
     extract_info(second.text, kCommandSize);
     show_second_identification();
     return {Ending::Released, Outcome::Updated};
+}
+
+// A password goes to the unit byte for byte: only printable ASCII, and no
+// more than its buffer holds, is sent exactly as typed.
+constexpr char kFirstPasswordChar = 0x20;
+constexpr char kLastPasswordChar = 0x7E;
+constexpr const char* kMsgPasswordUnsendable = "Password Not Sendable";
+constexpr const char* kDetailPassword =
+    "the password must be at most 19 printable ASCII characters (letters, digits, punctuation, blanks)";
+constexpr const char* kRefusalTitle = "HEX File Refused";
+
+bool password_sendable(const char* password, int read_status) {
+    if (read_status < 0) return false;
+    for (const char* c = password; *c != '\0'; ++c)
+        if (*c < kFirstPasswordChar || *c > kLastPasswordChar) return false;
+    return true;
+}
+
+// Everything the unit will be sent is checked before it is touched: the
+// password, the path and the whole HEX file. A refusal is shown and the run
+// does not start.
+bool inputs_acceptable(const char* password, int password_status, int path_status) {
+    if (!password_sendable(password, password_status)) {
+        fail_with(kMsgPasswordUnsendable);
+        show_detail(kDetailPassword);
+        return false;
+    }
+    if (path_status < 0) {
+        // A path cut to fit could name another file that exists.
+        DisplayPanel(file_handle);
+        char detail[96] = {};
+        Fmt(detail, "%s<the file path is longer than %d bytes", int(kPathSize) - 1);
+        show_detail(detail);
+        run.failure = 1;
+        return false;
+    }
+    const hex::CheckResult check = hex::check_file(firmware.filename);
+    switch (check.verdict) {
+        case hex::Verdict::Accepted:
+            return true;
+        case hex::Verdict::CannotOpen:
+            DisplayPanel(file_handle);
+            show_detail(check.detail);
+            run.failure = 1;
+            return false;
+        case hex::Verdict::Refused:
+            fail_with(check.summary);
+            show_detail(check.detail);
+            show_popup(kRefusalTitle, check.detail);
+            return false;
+    }
+    return false;
 }
 
 // Controls the operator must not touch while any run is going on; each bus
@@ -194,21 +247,24 @@ int start_update(int, int, int event, void*, int, int) {
     SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, 0);
     for (int control : {ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV})
         SetCtrlVal(update_handle, control, "");
+    clear_detail();
     set_run_controls_locked(1);
     ProcessDrawEvents();
 
     char bus_text[kBusTextSize] = {};
     char password[kPasswordSize] = {};
     GetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION, bus_text);
-    GetCtrlVal(update_handle, ids::UPDATE_PASSWORD, password);
+    const int password_status = GetCtrlVal(update_handle, ids::UPDATE_PASSWORD, password);
     // The field must not go on showing what the operator typed.
     restore_password_field();
-    GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
+    const int path_status = GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
 
-    if (const BusEntry* entry = bus_by_text(bus_text)) {
-        last_outcome = run_update(*entry->bus, password);
-        record_update(last_outcome);
-    }
+    const BusEntry* entry = bus_by_text(bus_text);
+    if (entry == nullptr) return close_run();
+    last_outcome = inputs_acceptable(password, password_status, path_status)
+                       ? run_update(*entry->bus, password)
+                       : Outcome::InputRefused;
+    record_update(last_outcome);
     return close_run();
 }
 

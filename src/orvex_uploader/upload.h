@@ -8,12 +8,12 @@ namespace orvex {
 
 // How an update ended, as a script or a record needs to know it.
 enum class Outcome {
-    NotRun,            // START's callback ran no update (no bus chosen, or not a commit)
-    Updated,           // the revision changed: "OK TEST"
-    Unchanged,         // the run went through, but the revision did not change
-    FileRefused,       // the HEX file was refused before the unit was touched
-    NotReached,        // port, driver, connection, lock, or a unit that did not answer before the erase
-    WrongUnit,         // maker, model or revision may not be updated
+    NotRun,        // START's callback ran no update (no bus chosen, or not a commit)
+    Updated,       // the revision changed: "OK TEST"
+    Unchanged,     // the run went through, but the revision did not change
+    InputRefused,  // the HEX file, its path or the password was refused before the unit was touched
+    NotReached,    // port, driver, connection, lock, or a unit that did not answer before the erase
+    WrongUnit,     // maker, model or revision may not be updated
     PasswordRefused,
     FailedAfterErase,  // the unit was erased and needs another run
     Interrupted,       // stopped on request before the run could end

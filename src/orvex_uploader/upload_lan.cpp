@@ -24,9 +24,10 @@ std::uint32_t gHandle = 0;
 bool read_error_shown = false;
 bool exit_sent = false;  // "EXIT" went out in this run
 
-void send(const char* data, int count, unsigned timeout_ms) {
+// True when the whole of `data` went out.
+bool send(const char* data, int count, unsigned timeout_ms) {
     handle_tx_timer();
-    ClientTCPWrite(lan_handle, data, count, timeout_ms);
+    return ClientTCPWrite(lan_handle, data, count, timeout_ms) == count;
 }
 
 // Before a command whose reply is judged: drops what the unit sent before it
@@ -103,16 +104,16 @@ Answer query(const char* text, AnswerKind kind) {
 bool send_piece(Piece piece) {
     clear(exchange.rdbuffer);
     if (piece_is_record(piece)) {
-        // A record is acknowledged at once: no pacing pause, the reply is the pace.
-        send(piece.data, piece.length, kPieceWriteTimeout_ms);
-        if (!await_reply()) {
+        // A record is acknowledged at once: no pacing pause, the reply is the
+        // pace. One that did not go out whole must not wait for a stray answer.
+        if (!send(piece.data, piece.length, kPieceWriteTimeout_ms) || !await_reply()) {
             fail_with(kMsgDataToFlashFailed);
             return false;
         }
     } else if (piece_is_code_test(piece)) {
-        send(piece.data, piece.length, kPieceWriteTimeout_ms);
+        const bool sent = send(piece.data, piece.length, kPieceWriteTimeout_ms);
         tx_indicator_wait();
-        if (!await_reply()) {
+        if (!sent || !await_reply()) {
             fail_with(kMsgCodeTestFailed);
             return false;
         }

@@ -100,7 +100,16 @@ Answer query(const char* text, AnswerKind kind) {
     return Answer{count, exchange.rdbuffer};
 }
 
+// A port error (an adapter that reset, a unit that vanished) ends the loop
+// like silence does: a record that did not go out, or whose acknowledgment
+// was not read, must never count as written.
 bool fail_piece() {
+    if (run.comresult < 0) {
+        char detail[96] = {};
+        Fmt(detail, "%s<the serial port failed while programming (error %d)", run.comresult);
+        show_detail(detail);
+    }
+    run.comresult = 0;
     fail_with(kMsgNoResponse);
     return false;
 }
@@ -113,7 +122,7 @@ bool send_piece(Piece piece) {
     Delay(kPiecePause_s);
     for (int attempt = 0; run.comresult == 0 && attempt < kExtraAttempts; ++attempt)
         run.comresult = ComWrt(COMPort, piece.data, piece.length);
-    if (run.comresult == 0) return fail_piece();
+    if (run.comresult <= 0) return fail_piece();
 
     clear(exchange.rdbuffer);
     if (piece_is_record(piece)) {
@@ -121,7 +130,7 @@ bool send_piece(Piece piece) {
         run.comresult = get_result_from_unit(COMPort);
         for (int attempt = 0; run.comresult == 0 && attempt < kExtraAttempts; ++attempt)
             run.comresult = get_result_from_unit(COMPort);
-        if (run.comresult == 0) return fail_piece();
+        if (run.comresult <= 0) return fail_piece();
     } else if (piece_is_code_test(piece)) {
         tx_indicator_wait();
         run.comresult = read_line(kLineReadMax);

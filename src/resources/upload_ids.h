@@ -36,6 +36,7 @@ inline constexpr int UPDATE_PASSMSG = 22;
 inline constexpr int UPDATE_TXTIMER = 23;
 inline constexpr int UPDATE_DECORATION = 24;
 inline constexpr int UPDATE_TEXTMSG_BAUD = 25;
+inline constexpr int UPDATE_DETAIL = 26;
 
 // The main panel's menu bar: the bar itself, then its menus and items in order.
 inline constexpr int MENUBAR = 1;

@@ -124,7 +124,7 @@ private slots:
         QTest::newRow("unchanged") << QStringList{"--new-revision", "V8.10"} << "lan"
                                    << "" << 1 << "unchanged" << true;
         QTest::newRow("missing file") << none << "serial"
-                                      << "missing.hex" << 2 << "file-refused" << false;
+                                      << "missing.hex" << 2 << "input-refused" << false;
         QTest::newRow("silent unit") << QStringList{"--silent", "idn@1"} << "serial"
                                      << "" << 3 << "not-reached" << true;
         QTest::newRow("no port") << none << "nothing"

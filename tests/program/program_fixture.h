@@ -3,6 +3,8 @@
 
 #include <QtTest>
 
+#include <QTemporaryDir>
+
 #include "runtime.h"
 #include "runtime_testing.h"
 #include "panel_handles.h"
@@ -51,6 +53,16 @@ inline int attribute_of(int control, int attribute) {
 
 inline bool visible(int control) { return attribute_of(control, runtime::ATTR_VISIBLE) == 1; }
 inline bool dimmed(int control) { return attribute_of(control, runtime::ATTR_DIMMED) == 1; }
+
+// Chooses a small HEX file that passes the program's check, written into `dir`.
+inline void choose_valid_hex(const QTemporaryDir& dir) {
+    const QString path = dir.filePath(QStringLiteral("small.hex"));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(":0100000000FF\r\n:00000001FF\r\n");
+    file.close();
+    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, path.toLocal8Bit().constData());
+}
 
 // Presses START as the operator would.
 inline void press_start() {

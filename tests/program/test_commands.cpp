@@ -81,6 +81,8 @@ private slots:
         ProgramPanels panels;
         QVERIFY(runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN));
         runtime::SetCtrlVal(update_handle, ids::UPDATE_IPADDR, "127.000.000.042");
+        QTemporaryDir files;
+        choose_valid_hex(files);
         const int locked[] = {ids::UPDATE_START,  ids::UPDATE_FILENAMEBUTTON, ids::UPDATE_PASSWORD,
                               ids::UPDATE_IPADDR, ids::UPDATE_COMPORTS,       ids::UPDATE_BUS_SELECTION_2};
         bool checked_during_run = false;
@@ -153,10 +155,12 @@ private slots:
         QVERIFY(silent_unit.listen(QHostAddress(QStringLiteral("127.0.0.41")), 5025));
         runtime::SetTimeScale(0.25);
         runtime::SetCallbackTable(control_callbacks(), menu_callbacks());
+        QTemporaryDir files;
         bool exit_chosen_during_run = false;
         QTimer::singleShot(0, [&] {
             runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN);
             runtime::SetCtrlVal(update_handle, ids::UPDATE_IPADDR, "127.000.000.041");
+            choose_valid_hex(files);
             QTimer::singleShot(100, [&] {
                 exit_chosen_during_run = run.programming == 1;
                 runtime::TriggerMenu(update_handle, ids::MENUBAR_EXIT);

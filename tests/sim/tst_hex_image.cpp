@@ -4,6 +4,7 @@
 #include "intel_hex.h"
 #include "line_assembler.h"
 #include "tool_commands.h"
+#include "unit_core.h"
 
 #include <QTest>
 
@@ -30,22 +31,13 @@ private slots:
                                      << "";
         QTest::newRow("start linear") << ":0400000500000000F7"
                                       << "";
+        // The syntax is the file check's own (tests/hex); the unit adds its own limits.
         QTest::newRow("checksum") << ":10010000214601360121470136007EFE09D2190141"
-                                  << "stored 0x41, computed 0x40";
-        QTest::newRow("byte count too high") << ":11010000214601360121470136007EFE09D219013F"
-                                             << "length";
-        QTest::newRow("data missing") << ":100100002146013601214701360040"
-                                      << "length";
+                                  << "column 42: checksum 0x41 stored, 0x40 computed";
         QTest::newRow("type 03") << ":0400000300003800C1"
                                  << "unsupported record type 0x03";
-        QTest::newRow("end of file with data") << ":0100000100FE"
-                                               << "must carry 0 bytes";
-        QTest::newRow("not hex") << ":10010000214601360121470136007EFG09D2190140"
-                                 << "not hexadecimal";
-        QTest::newRow("too short") << ":000001"
-                                   << "too short";
-        QTest::newRow("odd digits") << ":00000001F"
-                                    << "odd number";
+        QTest::newRow("no record mark") << "10010000214601360121470136007EFE09D2190140"
+                                        << "does not start with ':'";
     }
     void recordChecks() {
         QFETCH(QString, line);
@@ -88,8 +80,9 @@ private slots:
         QTest::newRow("byte too many")
             << ":050000001122334455FC\n:00000001FF\n"
             << kExitMismatch << "at 0x00000004: flash holds 0x55 where the other holds nothing";
-        QTest::newRow("flash unreadable") << ":0400000011223344FF\n"
-                                          << kExitUsage << "flash image: line 1: checksum";
+        QTest::newRow("flash unreadable")
+            << ":0400000011223344FF\n"
+            << kExitUsage << "flash image: line 1: column 18: checksum 0xFF stored";
     }
     void verifyComparesEveryByte() {
         QFETCH(QString, flash);
@@ -99,6 +92,25 @@ private slots:
             verifyImage(flash.toStdString(), ":040000001122334452\r\n:00000001FF\r\n");
         QCOMPARE(outcome.exitCode, exitCode);
         QVERIFY2(QString::fromStdString(outcome.message).contains(message), outcome.message.c_str());
+    }
+
+    // The unit takes a line at its line feed: a file whose last record lacks
+    // one leaves that record open, and the EXIT that follows it runs into it,
+    // so the image is never completed. Such a file is refused before a run.
+    void recordWithoutLineEndSwallowsExit() {
+        UnitCore unit(UnitConfig{}, {});
+        LineAssembler wire;
+        const auto say = [&](std::string_view bytes) {
+            std::string replies;
+            for (const AssembledLine& line : wire.feed(bytes)) replies += unit.onLine({}, line).bytes;
+            return replies;
+        };
+        QCOMPARE(say(":SYST:PASS:CEN MORVANTE\nDIAG:PRG\nERASE\n"), std::string("READY\r\n0\r\n"));
+        QCOMPARE(say(":040000001122334452\r\n"), std::string("\x06"));
+        QCOMPARE(say(":00000001FF"), std::string());
+        QCOMPARE(say("EXIT\n*IDN?\n"), std::string("\x15ORVEX,ZRA 12-34,01/01/2010,A123,V8.10\r\n"));
+        QCOMPARE(unit.journal().exits, 0);
+        QVERIFY(!unit.journal().endOfFileSeen);
     }
 
     // An overlong line is cut at the limit and the rest of it dropped. On GPIB

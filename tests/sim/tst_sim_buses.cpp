@@ -1,12 +1,14 @@
 // The simulator as a separate process on its three buses, driven by the plain
 // clients of wire_client.h: whole uploads on serial and LAN, the serial port
-// re-opened in the middle of programming, the LAN lock, and the GPIB rules of
+// re-opened in the middle of programming, an RS-232 adapter that resets
+// mid-run, the LAN lock, and the GPIB rules of
 // reads, time-outs and addresses. The uploader's own end-to-end tests cover
 // the rest (GPIB pieces and code tests, the faults the simulator can inject).
 #include "sim_process.h"
 #include "wire_client.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 #include <QJsonArray>
 #include <QTemporaryDir>
 #include <QTest>
@@ -118,6 +120,56 @@ private slots:
             SimProcess::makeHex(files_.filePath("other.hex"), 600, shape + QStringList{"--seed", "7"});
         QVERIFY(!sim.verifyFlash(other, &verdict));
         QVERIFY2(verdict.contains("mismatch at 0x"), qPrintable(verdict));
+    }
+
+    // The RS-232 adapter resets after a record: the port in use hangs up, the
+    // COM link names a new device once the adapter is back, and the unit,
+    // reached there, goes on programming where it was.
+    void serialAdapterResetMidRun() {
+        constexpr int kResetAfter = 40;
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast + QStringList{"--drop-after", QString::number(kResetAfter), "--serial-drop",
+                                               "reset"}),
+                 qPrintable(sim.errorString()));
+        const QString firmware = SimProcess::makeHex(files_.filePath("reset.hex"), 100);
+        const QString firstDevice = QFileInfo(sim.serialPath()).symLinkTarget();
+        auto port = WireClient::openSerial(sim.serialPath());
+        QVERIFY(!firmware.isEmpty() && !firstDevice.isEmpty() && port);
+        QVERIFY(port->send("*RST\n" + kEnterProgramming));
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(port->readLine(), reply);
+
+        const auto lines = fileLines(firmware);
+        for (int i = 0; i + 1 < kResetAfter; ++i) {
+            QVERIFY(port->send(lines[i]));
+            QCOMPARE(port->readBytes(1), std::string("\x06"));
+        }
+        QVERIFY(port->send(lines[kResetAfter - 1]));
+        QVERIFY(port->waitForHangup());  // its acknowledgment may be lost with the adapter
+        port.reset();
+        QVERIFY(QTest::qWaitFor(
+            [&] {
+                const QFileInfo link(sim.serialPath());
+                return link.symLinkTarget() != firstDevice && link.exists();
+            },
+            20000));
+
+        port = WireClient::openSerial(sim.serialPath());
+        QVERIFY(port && port->send("*IDN?\n"));
+        QCOMPARE(port->readLine(), kIdentity);
+        for (std::size_t i = kResetAfter; i < lines.size(); ++i) {
+            QVERIFY(port->send(lines[i]));
+            QCOMPARE(port->readBytes(1), std::string("\x06"));
+        }
+        QVERIFY(port->send("EXIT\n*IDN?\n"));
+        QCOMPARE(port->readLine(), kNewIdentity);
+        port.reset();
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+
+        const QJsonObject record = sim.record();
+        QCOMPARE(record["serialPort"].toObject()["adapterResets"].toInt(), 1);
+        QCOMPARE(accepted(record), 101);  // with the end-of-file record
+        QString verdict;
+        QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
     }
 
     // The lock belongs to one connection: a second is denied and not listened

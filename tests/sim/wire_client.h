@@ -78,6 +78,26 @@ public:
         const auto end = buffered_.find('\n');
         return take(end == std::string::npos ? buffered_.size() : end + 1);
     }
+    // Whether the far end went away (a pty whose device is gone, a closed
+    // socket) before the limit; what arrives meanwhile is kept.
+    bool waitForHangup(std::chrono::milliseconds limit = kReplyLimit) {
+        const QDeadlineTimer deadline(limit);
+        while (!deadline.hasExpired()) {
+            pollfd waiting{fd_, POLLIN, 0};
+            const int ready = ::poll(&waiting, 1, static_cast<int>(deadline.remainingTime()));
+            if (ready < 0 && errno == EINTR) continue;
+            if (ready <= 0) return false;
+            char chunk[4096];
+            const ssize_t count = ::read(fd_, chunk, sizeof chunk);
+            if (count > 0) {
+                buffered_.append(chunk, static_cast<std::size_t>(count));
+                continue;
+            }
+            if (count < 0 && errno == EINTR) continue;
+            return true;  // end of file or an error such as EIO
+        }
+        return false;
+    }
     // Whether anything has arrived, without waiting.
     bool hasInput() { return !buffered_.empty() || fill(QDeadlineTimer(0)); }
 

@@ -1,5 +1,6 @@
 #include "intel_hex.h"
 
+#include "hex_record.h"
 #include "line_assembler.h"
 
 #include <algorithm>
@@ -8,19 +9,11 @@
 namespace orvex::sim {
 namespace {
 
-constexpr std::size_t kHeaderBytes = 4;  // count, offset (2), type
-constexpr std::size_t kChecksumBytes = 1;
+constexpr std::size_t kProblemTextBytes = 128;
 constexpr std::uint32_t kSegmentBytes = 0x10000;
 constexpr std::string_view kEndOfFileRecord = ":00000001FF";
 constexpr std::string_view kFileLineEnd = "\r\n";
 constexpr char kHexDigits[] = "0123456789ABCDEF";
-
-std::optional<std::uint8_t> hexNibble(char c) {
-    if (c >= '0' && c <= '9') return static_cast<std::uint8_t>(c - '0');
-    if (c >= 'A' && c <= 'F') return static_cast<std::uint8_t>(c - 'A' + 10);
-    if (c >= 'a' && c <= 'f') return static_cast<std::uint8_t>(c - 'a' + 10);
-    return std::nullopt;
-}
 
 std::string hexByte(unsigned value) {
     char text[8];
@@ -34,26 +27,6 @@ std::string hexAddress(std::uint32_t value) {
     return text;
 }
 
-// Payload size that each non-data type must carry.
-std::optional<std::size_t> requiredLength(RecordType type) {
-    switch (type) {
-        case RecordType::endOfFile:
-            return 0;
-        case RecordType::extendedSegmentAddress:
-        case RecordType::extendedLinearAddress:
-            return 2;
-        case RecordType::startLinearAddress:
-            return 4;
-        case RecordType::data:
-            return std::nullopt;
-    }
-    return std::nullopt;
-}
-
-bool knownType(std::uint8_t value) {
-    return value == 0x00 || value == 0x01 || value == 0x02 || value == 0x04 || value == 0x05;
-}
-
 void appendHex(std::string& out, std::uint8_t value) {
     out.push_back(kHexDigits[value >> 4]);
     out.push_back(kHexDigits[value & 0x0F]);
@@ -62,47 +35,21 @@ void appendHex(std::string& out, std::uint8_t value) {
 }  // namespace
 
 ParsedRecord parseRecord(std::string_view line) {
-    if (line.empty() || line.front() != ':') return {std::nullopt, "does not start with ':'"};
-    const std::string_view digits = line.substr(1);
-    if (digits.size() % 2 != 0)
-        return {std::nullopt, "odd number of hex digits (" + std::to_string(digits.size()) + ")"};
-    const std::size_t byteCount = digits.size() / 2;
-    if (byteCount < kHeaderBytes + kChecksumBytes) {
-        return {std::nullopt, "too short: " + std::to_string(digits.size()) + " hex digits"};
+    if (line.empty() || line.front() != hex::kRecordMark) return {std::nullopt, "does not start with ':'"};
+    hex::Record parsed;
+    if (const hex::RecordProblem problem = hex::parse_record(line, parsed)) {
+        char what[kProblemTextBytes];
+        hex::describe(problem, what, sizeof what);
+        return {std::nullopt, "column " + std::to_string(problem.column) + ": " + what};
     }
-    std::vector<std::uint8_t> bytes;
-    bytes.reserve(byteCount);
-    for (std::size_t i = 0; i < digits.size(); i += 2) {
-        const auto high = hexNibble(digits[i]);
-        const auto low = hexNibble(digits[i + 1]);
-        if (!high || !low) {
-            return {std::nullopt, "not hexadecimal at column " + std::to_string(i + (high ? 3 : 2))};
-        }
-        bytes.push_back(static_cast<std::uint8_t>(*high << 4 | *low));
+    // The unit's loader takes no segment start address (x86 CS:IP): files for it never carry one.
+    if (parsed.kind == RecordType::startSegmentAddress) {
+        return {std::nullopt, "unsupported record type " + hexByte(static_cast<unsigned>(parsed.kind))};
     }
-    const std::size_t declared = bytes[0];
-    const std::size_t carried = byteCount - kHeaderBytes - kChecksumBytes;
-    if (declared != carried) {
-        return {std::nullopt, "length: byte count says " + std::to_string(declared) +
-                                  " data bytes, line carries " + std::to_string(carried)};
-    }
-    unsigned sum = 0;
-    for (std::size_t i = 0; i + 1 < bytes.size(); ++i) sum += bytes[i];
-    const unsigned computed = (0x100u - (sum & 0xFFu)) & 0xFFu;
-    if (computed != bytes.back()) {
-        return {std::nullopt,
-                "checksum: stored " + hexByte(bytes.back()) + ", computed " + hexByte(computed)};
-    }
-    if (!knownType(bytes[3])) return {std::nullopt, "unsupported record type " + hexByte(bytes[3])};
     HexRecord record;
-    record.type = static_cast<RecordType>(bytes[3]);
-    record.offset = static_cast<std::uint16_t>(bytes[1] << 8 | bytes[2]);
-    record.data.assign(bytes.begin() + kHeaderBytes, bytes.end() - kChecksumBytes);
-    if (const auto required = requiredLength(record.type); required && *required != record.data.size()) {
-        return {std::nullopt, "record type " + hexByte(bytes[3]) + " must carry " +
-                                  std::to_string(*required) + " bytes, carries " +
-                                  std::to_string(record.data.size())};
-    }
+    record.type = parsed.kind;
+    record.offset = parsed.offset;
+    record.data.assign(parsed.data.begin(), parsed.data.begin() + parsed.count);
     return {std::move(record), {}};
 }
 
@@ -133,6 +80,8 @@ std::optional<std::string> HexLoader::load(const HexRecord& record) {
             return std::nullopt;
         case RecordType::startLinearAddress:
             return std::nullopt;  // where execution starts; no flash content
+        case RecordType::startSegmentAddress:
+            break;
     }
     return "unsupported record type";
 }

@@ -3,6 +3,7 @@
 #pragma once
 
 #include "flash_image.h"
+#include "hex_record.h"
 
 #include <cstdint>
 #include <optional>
@@ -13,13 +14,8 @@
 
 namespace orvex::sim {
 
-enum class RecordType : std::uint8_t {
-    data = 0x00,
-    endOfFile = 0x01,
-    extendedSegmentAddress = 0x02,
-    extendedLinearAddress = 0x04,
-    startLinearAddress = 0x05,
-};
+// The unit takes every type but 03 (a segment start address).
+using RecordType = hex::RecordKind;
 
 struct HexRecord {
     RecordType type = RecordType::data;

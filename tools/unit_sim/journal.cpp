@@ -92,6 +92,7 @@ QJsonObject Journal::toJson() const {
          QJsonObject{{"opens", portOpens},
                      {"closes", portCloses},
                      {"events", events},
+                     {"adapterResets", adapterResets},
                      {"repliesLostWhileClosed", static_cast<qint64>(repliesLostWhilePortClosed)}}},
         {"lan", QJsonObject{{"connections", lanConnections}, {"lockEvents", locks}}},
         {"gpib", QJsonObject{{"address", gpibAddress},

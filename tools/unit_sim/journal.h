@@ -93,6 +93,7 @@ struct Journal {
     int portOpens = 0;
     int portCloses = 0;
     std::size_t repliesLostWhilePortClosed = 0;
+    int adapterResets = 0;  // the RS-232 adapter went away and came back on a new device
 
     BoundedList<LanConnection> connections;
     BoundedList<LockEvent> lockEvents;

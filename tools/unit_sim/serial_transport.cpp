@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <fcntl.h>
 #include <stdlib.h>
@@ -23,6 +24,9 @@ constexpr std::size_t kInotifyBufferBytes = 4096;
 // does not take them as data.
 constexpr char kXon = '\x11';
 constexpr char kXoff = '\x13';
+// How long a reset RS-232 adapter is gone before its new device appears; the
+// adapter's own time, not the unit's, so the time scale leaves it alone.
+constexpr std::chrono::milliseconds kAdapterAbsence{100};
 
 std::string systemError(const char* what) { return std::string(what) + ": " + std::strerror(errno); }
 
@@ -33,11 +37,30 @@ SerialTransport::SerialTransport(UnitCore& core, std::filesystem::path directory
     : core_(core),
       link_(std::filesystem::absolute(directory / ("COM" + std::to_string(comNumber))).lexically_normal()),
       dropMode_(drop),
-      replies_([this](std::string_view bytes) { send(bytes); }, [this] { dropLink(); }, splitGap) {}
+      replies_([this](std::string_view bytes) { send(bytes); }, [this] { dropLink(); }, splitGap) {
+    adapterBack_.setSingleShot(true);
+    QObject::connect(&adapterBack_, &QTimer::timeout, this, [this] {
+        if (auto error = publishLink()) std::fprintf(stderr, "orvex-unit-sim: %s\n", error->c_str());
+    });
+}
 
 SerialTransport::~SerialTransport() { close(); }
 
 std::optional<std::string> SerialTransport::open() {
+    if (auto error = openPty()) return error;
+    std::error_code error;
+    std::filesystem::create_directories(link_.parent_path(), error);
+    // A link left by a simulator that was killed is replaced; anything else stays.
+    const auto existing = std::filesystem::symlink_status(link_, error);
+    if (std::filesystem::exists(existing) && !std::filesystem::is_symlink(existing)) {
+        return link_.string() + " exists and is not a link";
+    }
+    if (auto failed = publishLink()) return failed;
+    core_.setEndpoint(Link::serial, link_.string());
+    return std::nullopt;
+}
+
+std::optional<std::string> SerialTransport::openPty() {
     master_ = UniqueFd(::posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC));
     if (!master_.valid()) return systemError("posix_openpt");
     if (::grantpt(master_.get()) != 0 || ::unlockpt(master_.get()) != 0) return systemError("unlockpt");
@@ -58,18 +81,6 @@ std::optional<std::string> SerialTransport::open() {
         return systemError("inotify_add_watch");
     }
 
-    std::error_code error;
-    std::filesystem::create_directories(link_.parent_path(), error);
-    // A link left by a simulator that was killed is replaced; anything else stays.
-    const auto existing = std::filesystem::symlink_status(link_, error);
-    if (std::filesystem::exists(existing) && !std::filesystem::is_symlink(existing)) {
-        return link_.string() + " exists and is not a link";
-    }
-    std::filesystem::remove(link_, error);
-    error.clear();
-    std::filesystem::create_symlink(slavePath_, link_, error);
-    if (error) return "cannot create " + link_.string() + ": " + error.message();
-
     reader_ = std::make_unique<QSocketNotifier>(master_.get(), QSocketNotifier::Read);
     QObject::connect(reader_.get(), &QSocketNotifier::activated, this, [this] { onReadable(); });
     writer_ = std::make_unique<QSocketNotifier>(master_.get(), QSocketNotifier::Write);
@@ -77,19 +88,37 @@ std::optional<std::string> SerialTransport::open() {
     QObject::connect(writer_.get(), &QSocketNotifier::activated, this, [this] { flushOutput(); });
     watcher_ = std::make_unique<QSocketNotifier>(watch_.get(), QSocketNotifier::Read);
     QObject::connect(watcher_.get(), &QSocketNotifier::activated, this, [this] { onPortEvents(); });
-    core_.setEndpoint(Link::serial, link_.string());
     return std::nullopt;
+}
+
+// Points the link at the current pty in one step: whoever opens it meanwhile
+// finds either the old target or the new one, never no link.
+std::optional<std::string> SerialTransport::publishLink() {
+    std::filesystem::path fresh = link_;
+    fresh += ".new";
+    std::error_code error;
+    std::filesystem::remove(fresh, error);
+    std::filesystem::create_symlink(slavePath_, fresh, error);
+    if (!error) std::filesystem::rename(fresh, link_, error);
+    if (error) return "cannot create " + link_.string() + ": " + error.message();
+    return std::nullopt;
+}
+
+void SerialTransport::closePty() {
+    reader_.reset();
+    writer_.reset();
+    watcher_.reset();
+    watch_.reset();
+    master_.reset();
+    slaveOpens_ = 0;
 }
 
 std::string SerialTransport::endpoint() const { return "serial=" + link_.string(); }
 
 void SerialTransport::close() {
     replies_.clear();
-    reader_.reset();
-    writer_.reset();
-    watcher_.reset();
-    watch_.reset();
-    master_.reset();
+    adapterBack_.stop();
+    closePty();
     std::error_code error;
     if (std::filesystem::is_symlink(std::filesystem::symlink_status(link_, error))) {
         std::filesystem::remove(link_, error);
@@ -205,10 +234,37 @@ void SerialTransport::flushOutput() {
 }
 
 void SerialTransport::dropLink() {
-    if (dropMode_ == SerialDrop::silent) return;  // the unit just stops answering
-    // The port disappears, as when the unit's interface dies. Deferred: this
-    // runs inside the read notifier's own handler.
-    QTimer::singleShot(0, this, [this] { close(); });
+    // Deferred: this runs inside the read notifier's own handler.
+    switch (dropMode_) {
+        case SerialDrop::silent:
+            return;  // the unit just stops answering
+        case SerialDrop::closePort:
+            // The port disappears, as when the unit's interface dies.
+            QTimer::singleShot(0, this, [this] { close(); });
+            return;
+        case SerialDrop::adapterReset:
+            QTimer::singleShot(0, this, [this] { resetAdapter(); });
+            return;
+    }
+}
+
+void SerialTransport::resetAdapter() {
+    if (!master_.valid()) return;
+    // The new pty is made while the old one still exists, so that it gets a
+    // device of its own, as a re-enumerated USB adapter does.
+    UniqueFd old = std::move(master_);
+    closePty();
+    if (auto error = openPty()) {
+        std::fprintf(stderr, "orvex-unit-sim: adapter reset: %s\n", error->c_str());
+        closePty();
+    }
+    old.reset();  // hangs up the old device under whoever holds it open
+    // What was on its way through the old adapter is gone with it.
+    replies_.clear();
+    output_.clear();
+    lines_ = LineAssembler{};
+    core_.serialAdapterReset();
+    if (master_.valid()) adapterBack_.start(kAdapterAbsence);
 }
 
 }  // namespace orvex::sim

@@ -10,6 +10,8 @@
 // - While no slave fd is open, reading the master fails with EIO and polling
 //   it reports POLLHUP without end; the master's read notifier is then
 //   switched off until the next open, so a closed port costs no CPU.
+// - An adapter reset replaces the pty: the old one hangs up under whoever
+//   holds it, and the link names the new one once the adapter is back.
 #pragma once
 
 #include "line_assembler.h"
@@ -20,6 +22,7 @@
 
 #include <QObject>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <filesystem>
 #include <memory>
@@ -40,6 +43,10 @@ public:
 private:
     enum class SlaveState { open, closed };
 
+    std::optional<std::string> openPty();
+    std::optional<std::string> publishLink();
+    void closePty();
+    void resetAdapter();
     SlaveState drain();
     void deliver(std::string_view bytes);
     void onReadable();
@@ -61,6 +68,7 @@ private:
     LineAssembler lines_;
     ReplyQueue replies_;
     std::string output_;
+    QTimer adapterBack_;
 };
 
 }  // namespace orvex::sim

@@ -228,14 +228,18 @@ const std::vector<OptionEntry>& optionTable() {
              o.unit.dropAfterRecords = records;
              return std::nullopt;
          }},
-        {"--serial-drop", "MODE", "how the serial link drops: silent (default, stops answering) or close",
+        {"--serial-drop", "MODE",
+         "how the serial link drops: silent (default, stops answering), close (the pty goes away) or\n"
+         "                             reset (below)",
          [](SimOptions& o, std::string_view v) -> Error {
              if (v == "silent")
                  o.unit.serialDrop = SerialDrop::silent;
              else if (v == "close")
                  o.unit.serialDrop = SerialDrop::closePort;
+             else if (v == "reset")
+                 o.unit.serialDrop = SerialDrop::adapterReset;
              else
-                 return "--serial-drop must be silent or close";
+                 return "--serial-drop must be silent, close or reset";
              return std::nullopt;
          }},
     };
@@ -297,6 +301,9 @@ std::string usageText() {
     text +=
         "KIND is one of lock, idn, stat, prg, erase, record, test (records count from 1 since start-up).\n"
         "TEXT may hold \\r \\n \\t \\\\ and \\xNN.\n"
+        "--serial-drop reset: the RS-232 adapter resets; its pty goes away, about 100 ms later a new pty\n"
+        "takes the COM link (the link is replaced) and the unit carries on: it keeps its flash and its\n"
+        "programming mode and takes records again.\n"
         "Prints one line \"ready serial=PATH lan=ADDRESS:PORT gpib=PATH\" once every endpoint listens;\n"
         "SIGTERM or SIGINT writes the files, removes the link and the socket and exits 0.\n"
         "Exit codes: 2 bad command line, 3 an endpoint could not be opened.\n";

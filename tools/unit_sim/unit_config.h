@@ -28,7 +28,9 @@ struct Identity {
 };
 
 enum class LockPolicy { grant, deny, silent };
-enum class SerialDrop { silent, closePort };
+// How the serial link drops: the unit falls silent, its port disappears, or
+// its RS-232 adapter resets (a new device behind the same COM link).
+enum class SerialDrop { silent, closePort, adapterReset };
 
 // Silence for one kind of reply: every time, or only its n-th occurrence.
 struct Silence {

@@ -137,9 +137,11 @@ Reply UnitCore::onRecord(LineSource source, std::string_view text) {
     Reply reply = makeReply(ReplyKind::record, recordAck(source.link, !problem));
     if (config_.dropAfterRecords && recordIndex_ == static_cast<std::size_t>(*config_.dropAfterRecords)) {
         reply.dropLinkAfter = true;
-        // A LAN unit drops the connection and still accepts new ones; the other
-        // links stay dead.
-        if (source.link != Link::lan) journal_.links[source.link].down = true;
+        // A LAN unit drops the connection and still accepts new ones, and a unit
+        // behind a reset RS-232 adapter carries on; the other links stay dead.
+        const bool carriesOn = source.link == Link::lan || (source.link == Link::serial &&
+                                                            config_.serialDrop == SerialDrop::adapterReset);
+        if (!carriesOn) journal_.links[source.link].down = true;
     }
     return reply;
 }
@@ -288,6 +290,11 @@ void UnitCore::serialPortChanged(bool opened) {
     journal_.portEvents.add({opened, journal_.links[Link::serial].records, journal_.programming,
                              journal_.exits,
                              std::chrono::duration_cast<std::chrono::milliseconds>(elapsed).count()});
+    changed();
+}
+
+void UnitCore::serialAdapterReset() {
+    ++journal_.adapterResets;
     changed();
 }
 

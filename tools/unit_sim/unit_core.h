@@ -46,6 +46,7 @@ public:
 
     void serialPortChanged(bool opened);
     void replyLostWhilePortClosed();
+    void serialAdapterReset();
     void connectionOpened(int id, std::string peer);
     void connectionClosed(int id);
     bool holdsLock(int connection) const { return lockHolder_ == connection; }

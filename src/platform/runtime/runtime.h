@@ -6,8 +6,10 @@
 #include <cstddef>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <span>
 #include <string_view>
+#include <type_traits>
 
 namespace runtime {
 
@@ -197,18 +199,36 @@ int Fmt(char (&target)[N], const char* format, Args... args) {
     return FmtInto(target, N, format, std::span<const FmtArg>(list, sizeof...(Args)));
 }
 
-void Delay(double seconds);  // blocks without processing events
+// Blocks without running any callback of the program; pauses of 50 ms and
+// more keep the windows painted.
+void Delay(double seconds);
 int StringLength(const char* text);
 
 // Reads a decimal number from `text` whatever the user's locale says: the
 // leading part that forms a number, or 0 (like atof in the C locale).
 double ReadDecimal(const char* text);
 
-// ---- Stop signals -------------------------------------------------------------
-// SIGTERM, SIGHUP and SIGINT no longer end the process: each calls `handler`
-// from event processing, with the signal's number.
+// ---- Blocking steps and stop requests ------------------------------------------
+// Runs `work(context)` on a worker thread while this (the user-interface)
+// thread keeps the windows painted and runs no callback of the program; returns
+// when `work` has returned. Off the user-interface thread, runs it in place.
+void RunWhilePainting(void (*work)(void* context), void* context);
+template <typename F>
+void WhilePainting(F&& f) {
+    using Function = std::remove_reference_t<F>;
+    RunWhilePainting([](void* c) { (*static_cast<Function*>(c))(); },
+                     const_cast<void*>(static_cast<const void*>(std::addressof(f))));
+}
+
+// From now on SIGTERM, SIGHUP and SIGINT call `handler(signalNumber)` from
+// event processing (RunUserInterface, ProcessSystemEvents) on the
+// user-interface thread, never from the signal handler; also without any
+// window. A signal that arrives while a step blocks is handled when the step
+// has returned. A null handler restores the signals' default actions.
 void SetStopSignalHandler(void (*handler)(int signalNumber));
-int StopSignalCount();  // stop signals received so far
+// The number of stop signals received so far (never reset), so that a blocking
+// step can learn that a stop was asked meanwhile.
+int StopSignalCount();
 
 // ---- Test support ---------------------------------------------------------------
 // Scales every pause, timer interval and port or connection time-out; 1.0 is

@@ -1,18 +1,26 @@
-// Start-up, pauses and the time scale.
+// Start-up, pauses (which keep the windows painted) and the time scale.
 #include <QApplication>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <thread>
 
 #include <sys/prctl.h>
 
+#include "paint_pump.h"
 #include "runtime.h"
 
 namespace runtime {
 namespace {
+
+// Shorter pauses sleep in one piece: they are the pacing between pieces of
+// an upload and must stay precise, and no one sees a window miss a repaint
+// for that long.
+constexpr double kPaintFreeDelay_s = 0.05;
 
 std::atomic<double> g_time_scale{1.0};
 std::atomic<int> g_standalone{1};
@@ -67,7 +75,19 @@ void Delay(double seconds) {
     static const bool precise_sleeps = prctl(PR_SET_TIMERSLACK, 1UL, 0UL, 0UL, 0UL) == 0;
     (void)precise_sleeps;
     const auto duration = std::chrono::duration<double>(seconds * TimeScale());
-    std::this_thread::sleep_for(duration);
+    if (duration.count() < kPaintFreeDelay_s) {
+        std::this_thread::sleep_for(duration);
+        return;
+    }
+    // Slices end on the clock, not by adding up sleeps, so that the time
+    // spent painting between them does not lengthen the pause.
+    using Clock = std::chrono::steady_clock;
+    const auto end = Clock::now() + std::chrono::duration_cast<Clock::duration>(duration);
+    const auto slice = std::chrono::milliseconds(detail::PaintSlice_ms(INT_MAX));
+    for (auto now = Clock::now(); now < end; now = Clock::now()) {
+        std::this_thread::sleep_until(std::min(now + slice, end));
+        if (Clock::now() < end) detail::KeepPainting();
+    }
 }
 
 }  // namespace runtime

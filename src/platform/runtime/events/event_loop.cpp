@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "runtime.h"
+#include "stop_signals.h"
 
 namespace runtime {
 namespace {
@@ -87,6 +88,7 @@ std::vector<RunFrame*>& RunFrames() {
 int RunUserInterface() {
     auto* application = qobject_cast<QGuiApplication*>(QCoreApplication::instance());
     if (application == nullptr) return kErrNoApplication;
+    detail::WatchStopSignals();
     // Only QuitUserInterface ends the loop, not the last window going away.
     const bool quitOnLastWindowClosed = QGuiApplication::quitOnLastWindowClosed();
     QGuiApplication::setQuitOnLastWindowClosed(false);
@@ -117,6 +119,7 @@ int ProcessSystemEvents() {
     if (QCoreApplication::instance() == nullptr) return kErrNoApplication;
     SpinState& state = Spin();
     EnsureSpinHelpers(state);
+    detail::WatchStopSignals();
 
     const std::uint64_t before = state.counter->count();
     const bool spinning = state.previous_dispatched_nothing && !state.drawn_since_previous &&

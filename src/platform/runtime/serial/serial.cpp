@@ -12,6 +12,7 @@
 #include <optional>
 
 #include "deadline.h"
+#include "paint_pump.h"
 #include "runtime.h"
 #include "serial_device.h"
 
@@ -166,13 +167,14 @@ int ReadPort(ComPort& entry, char* buffer, int maxCount, std::optional<unsigned 
         // One look at the line even when the time is up, so that a time-out
         // of 0 still returns what has arrived.
         const int remaining_ms = deadline.remaining_ms();
-        if (device.waitForReadyRead(remaining_ms)) continue;
+        if (device.waitForReadyRead(detail::PaintSlice_ms(remaining_ms))) continue;
         const QSerialPort::SerialPortError error = device.error();
         // A time-out stays set on the device until cleared and would fail the
         // next wait at once.
         device.clearError();
         if (error == QSerialPort::TimeoutError || error == QSerialPort::NoError) {
             if (remaining_ms == 0) return stored;
+            detail::KeepPainting();
             continue;
         }
         MarkVanished(entry);
@@ -254,13 +256,14 @@ int ComWrt(int port, const char* buffer, int count) {
             // follows when it moves on, unless FlushOutQ discards it.
             return kErrPortWrite;
         }
-        if (device.waitForBytesWritten(remaining_ms)) continue;
+        if (device.waitForBytesWritten(detail::PaintSlice_ms(remaining_ms))) continue;
         const QSerialPort::SerialPortError error = device.error();
         device.clearError();
         if (error != QSerialPort::TimeoutError && error != QSerialPort::NoError) {
             MarkVanished(entry);
             return kErrPortWrite;
         }
+        detail::KeepPainting();
     }
     return count;
 }

@@ -5,6 +5,7 @@
 #include <QHostAddress>
 #include <QTcpSocket>
 
+#include <poll.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -14,6 +15,7 @@
 #include <memory>
 
 #include "deadline.h"
+#include "paint_pump.h"
 #include "runtime.h"
 #include "tcp_address.h"
 
@@ -160,7 +162,10 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
     }
     const detail::Deadline deadline(ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
     const BlockingCall blocking;
-    if (!socket->waitForConnected(deadline.remaining_ms())) {
+    // QTcpSocket abandons an attempt whose wait times out: the slices that
+    // keep the window painted watch the descriptor, Qt only completes.
+    if (!detail::PollWhilePainting(int(socket->socketDescriptor()), POLLOUT, deadline) ||
+        !socket->waitForConnected(deadline.remaining_ms())) {
         socket->abort();
         return kErrTcpConnect;
     }
@@ -199,7 +204,7 @@ int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dat
         // The peer does not take the data: the rest stays queued and follows
         // when it does (it cannot be taken back from the stream).
         if (remaining_ms == 0) return kErrTcpTimeout;
-        socket->waitForBytesWritten(remaining_ms);
+        if (!socket->waitForBytesWritten(detail::PaintSlice_ms(remaining_ms))) detail::KeepPainting();
     }
     return dataSize;
 }
@@ -216,8 +221,9 @@ int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize, u
     const BlockingCall blocking;
     while (socket->bytesAvailable() == 0 && socket->state() == QAbstractSocket::ConnectedState) {
         const int remaining_ms = deadline.remaining_ms();
-        socket->waitForReadyRead(remaining_ms);
+        if (socket->waitForReadyRead(detail::PaintSlice_ms(remaining_ms))) continue;
         if (remaining_ms == 0) break;
+        detail::KeepPainting();
     }
     if (socket->bytesAvailable() > 0) {
         const qint64 got = socket->read(static_cast<char*>(dataBuffer), dataSize);
