@@ -29,6 +29,8 @@ struct StopState {
 StopState g_stop;
 
 void note_run_started() {
+    // A request made before this run ended the loop already.
+    g_stop.exit_requested = false;
     g_stop.erased = false;
     g_stop.warned = false;
 }
