@@ -45,8 +45,12 @@ int usage_error(const std::string& text) {
     return kExitUsage;
 }
 
+// Room for more than any password field holds, so that a longer one is
+// noticed instead of cut.
+using PasswordText = char[kCommandSize];
+
 // The first line of the file, without its line end.
-bool read_password_file(const std::string& path, char (&password)[kPasswordSize], std::string& error) {
+bool read_password_file(const std::string& path, PasswordText& password, std::string& error) {
     std::FILE* file = std::fopen(path.c_str(), "rb");
     if (file == nullptr) {
         error = "cannot read the password file " + path + ": " + std::strerror(errno);
@@ -64,7 +68,7 @@ bool read_password_file(const std::string& path, char (&password)[kPasswordSize]
 }
 
 // The password, from the file, else the environment, else the panel's default.
-bool choose_password(const cli::Options& options, char (&password)[kPasswordSize], std::string& error) {
+bool choose_password(const cli::Options& options, PasswordText& password, std::string& error) {
     if (options.password_file) return read_password_file(*options.password_file, password, error);
     if (const char* from_environment = std::getenv(kPasswordVariable); from_environment != nullptr) {
         std::snprintf(password, sizeof password, "%s", from_environment);
@@ -150,7 +154,7 @@ int run_batch(const cli::Options& options) {
         return outcome_info(Outcome::NotReached).exit_code;
     }
 
-    char password[kPasswordSize] = {};
+    PasswordText password = {};
     if (std::string error; !choose_password(options, password, error)) return usage_error(error);
 
     g_batch.json = options.json;
@@ -162,6 +166,11 @@ int run_batch(const cli::Options& options) {
     watch_stop_requests(StopMode::Batch);
     on_run_interrupted(report_interruption);
     arrange_panel(*resource, password, options.file);
+    // The field holds what an operator could type; a password cut to fit would
+    // be refused by the unit, or worse, taken for another one.
+    if (PasswordText shown = {};
+        GetCtrlVal(update_handle, ids::UPDATE_PASSWORD, shown) < 0 || std::strcmp(shown, password) != 0)
+        return usage_error("the password is longer than the unit's password field holds");
 
     start_update(update_handle, ids::UPDATE_START, EVENT_COMMIT, nullptr, 0, 0);
     const int exit_code = outcome_info(last_outcome).exit_code;

@@ -179,8 +179,9 @@ private slots:
                                                  << "WRONG" << 0;
         QTest::newRow("environment") << ""
                                      << "SECRET" << 0;
-        QTest::newRow("default refused") << ""
-                                         << "" << 5;
+        QTest::newRow("default refused") << QString() << QString() << 5;
+        // The field holds eight characters: nothing is cut to fit.
+        QTest::newRow("longer than the field") << QStringLiteral("SECRET123\n") << QString() << 64;
     }
     void passwordSources() {
         QFETCH(QString, fileText);

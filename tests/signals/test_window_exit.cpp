@@ -80,7 +80,8 @@ private slots:
         g_watch = Watch{static_cast<Request>(request), false, {}};
         e2e::Operator op;
         op.choose_bus(ids::MENUBAR_BUSSELEC_LAN);
-        runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR, sim.lanAddress().toLatin1().constData());
+        runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR,
+                            sim.lanAddress().toLatin1().constData());
         op.choose_file(firmware_);
 
         QTimer::singleShot(0, [&op] { op.start(); });
