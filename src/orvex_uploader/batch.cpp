@@ -179,10 +179,6 @@ int run_batch(const cli::Options& options) {
     return exit_code;
 }
 
-int list_serial_ports() {
-    // The port list comes with the serial runtime's port listing.
-    std::fprintf(stderr, "orvex-uploader: the list of serial ports is not available in this build\n");
-    return 1;
-}
+int list_serial_ports() { return WriteSerialPortList(stdout) < 0 ? 1 : 0; }
 
 }  // namespace orvex

@@ -68,6 +68,9 @@ struct Bus {
     bool (*await_restart)() = nullptr;
     // At the end of every run that opened the bus, however it ended.
     void (*close)() = nullptr;
+    // After a failure: why it failed, in words a technician can act on (a
+    // device, a driver error); left empty when the bus knows nothing more.
+    void (*explain)(char* text, std::size_t size) = nullptr;
 
     // ---- Data ---------------------------------------------------------------
     const char* open_failed = nullptr;  // Messages when open fails

@@ -46,6 +46,8 @@ inline constexpr const char* kMsgNotInProgramMode = "Not In Program Mode";
 inline constexpr const char* kMsgDataToFlashFailed = "Data to Flash Failed";
 inline constexpr const char* kMsgCodeTestFailed = "Code Test Failed";
 inline constexpr const char* kMsgSecondIdentificationFailed = "Second Identification Failed";
+inline constexpr const char* kDetailLockDenied = "the unit refused the lock: another client holds it";
+inline constexpr const char* kDetailNoLockAnswer = "the unit did not answer the lock request";
 inline constexpr const char* kReadErrorTitle = "TCP Client";
 inline constexpr const char* kReadErrorMessage = "TCP read error!";
 

@@ -28,9 +28,22 @@ constexpr int kFileSelectTitleSize = 80;
 // The bus the panel starts with.
 constexpr int kInitialBusMenuItem = ids::MENUBAR_BUSSELEC_GPIB;
 
+// Each entry of the Com Port ring tells, as its tooltip, which device it
+// opens; adapters come and go, so this is done again whenever RS-232 is chosen.
+void describe_com_ports() {
+    for (int port = 1; port <= kMaxComPort; ++port) {
+        char device[kPathSize] = {};
+        char tip[kPathSize + 16] = {};
+        if (ComPortDevice(port, device) < 0) continue;
+        Fmt(tip, "%s<COM%d: %s", port, device);
+        SetRingItemToolTip(update_handle, ids::UPDATE_COMPORTS, port, tip);
+    }
+}
+
 // A bus menu entry arranges the panel for its bus, unless a run is going on.
 void choose_bus(int menu_item) {
     if (run.programming != 0) return;
+    if (menu_item == ids::MENUBAR_BUSSELEC_SERIAL) describe_com_ports();
     if (const BusEntry* entry = bus_by_menu_item(menu_item)) arrange_bus(*entry);
 }
 
@@ -58,6 +71,7 @@ int start_up() {
     if (file_handle < 0) return file_handle;
 
     arrange_bus(*bus_by_menu_item(kInitialBusMenuItem));
+    describe_com_ports();
     for (int control : {ids::UPDATE_ERR, ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION,
                         ids::UPDATE_CURRENTREV})
         SetCtrlAttribute(update_handle, control, ATTR_NO_EDIT_TEXT, 1);

@@ -31,16 +31,25 @@ struct Stop {
     Outcome outcome;
 };
 
+// Shows `message` and, on the detail line, what the bus knows of the cause.
+void fail_on(const Bus& bus, const char* message) {
+    fail_with(message);
+    if (bus.explain == nullptr) return;
+    char cause[kCommandSize] = {};
+    bus.explain(cause, sizeof cause);
+    if (cause[0] != '\0') show_detail(cause);
+}
+
 // Whether a query brought what the run needs to go on; when not, its
 // failure is shown. `silence` is the message for no answer at all, or
 // nullptr where the bus goes on without one.
 bool answered(const Bus& bus, const Answer& answer, const char* silence) {
     if (answer.count < 0) {
-        fail_with(bus.bus_error);
+        fail_on(bus, bus.bus_error);
         return false;
     }
     if (answer.count == 0 && silence != nullptr) {
-        fail_with(silence);
+        fail_on(bus, silence);
         return false;
     }
     return true;
@@ -51,7 +60,7 @@ Stop run_steps(const Bus& bus, const char* password) {
 
     if (!bus.command(kCmdReset)) {
         // The bus may not work at all: it is given up at once.
-        fail_with(bus.bus_error);
+        fail_on(bus, bus.bus_error);
         return {Ending::Released, Outcome::NotReached};
     }
     tx_indicator_wait();
@@ -76,7 +85,7 @@ Stop run_steps(const Bus& bus, const char* password) {
     char unlock[kCommandSize] = {};
     Fmt(unlock, kFmtUnlock, password);
     if (!bus.command(unlock)) {
-        fail_with(bus.bus_error);
+        fail_on(bus, bus.bus_error);
         return {Ending::Abandoned, Outcome::NotReached};
     }
     tx_indicator_wait();
@@ -123,7 +132,7 @@ Stop run_steps(const Bus& bus, const char* password) {
     }
 
     if (!bus.command(kCmdExit)) {
-        fail_with(bus.bus_error);
+        fail_on(bus, bus.bus_error);
         return {Ending::Abandoned, Outcome::FailedAfterErase};
     }
     tx_indicator_wait();
@@ -218,7 +227,7 @@ int close_run() {
 
 Outcome run_update(const Bus& bus, const char* password) {
     if (!bus.open()) {
-        fail_with(bus.open_failed);
+        fail_on(bus, bus.open_failed);
         return Outcome::NotReached;
     }
     Stop stop = run_steps(bus, password);
@@ -248,6 +257,7 @@ int start_update(int, int, int event, void*, int, int) {
     for (int control : {ids::UPDATE_MODEL, ids::UPDATE_SERIAL, ids::UPDATE_REVISION, ids::UPDATE_CURRENTREV})
         SetCtrlVal(update_handle, control, "");
     clear_detail();
+    ClearFailureDetail();
     set_run_controls_locked(1);
     ProcessDrawEvents();
 

@@ -1,5 +1,6 @@
 // Updating a unit on a GPIB board.
 #include <algorithm>
+#include <cstdio>
 #include <cstring>
 
 #include "display.h"
@@ -34,7 +35,8 @@ int OX_Rcv(char* reply, std::size_t size) {
     // Whatever the previous answer left must not survive into this one.
     std::memset(reply, 0, strnlen(reply, size));
     const std::size_t limit = std::min<std::size_t>(kMaxAnswer, size - 1);
-    gpib::Receive(board_nu, unit_address(), reply, limit, gpib::STOPend);
+    // A read may take the whole ten-second time-out: the window keeps painting.
+    WhilePainting([&] { gpib::Receive(board_nu, unit_address(), reply, limit, gpib::STOPend); });
     const long received = gpib::ibcntl;
     reply[received > 0 ? std::min<std::size_t>(static_cast<std::size_t>(received), limit) : 0] = '\0';
     // The first line feed ends the answer; a carriage return before it stays.
@@ -44,7 +46,7 @@ int OX_Rcv(char* reply, std::size_t size) {
 
 int OX_Send(const char* command, char* reply, std::size_t size) {
     handle_tx_timer();
-    gpib::Send(board_nu, unit_address(), command, std::strlen(command), gpib::DABend);
+    WhilePainting([&] { gpib::Send(board_nu, unit_address(), command, std::strlen(command), gpib::DABend); });
     if (driver_failed()) return 1;
     // Only a query is answered; any "?" makes the command one.
     if (std::strchr(command, '?') == nullptr) return 0;
@@ -119,6 +121,28 @@ void release() {
 // The answer time-out is raised only once the unit has been reset.
 void after_reset() { gpib::ibtmo(board_nu, gpib::T10s); }
 
+// The driver's own error names the cause: no board, nobody at the address,
+// or a unit that did not answer in time; or the driver library is unusable.
+void explain(char* text, std::size_t size) {
+    char problem[kCommandSize] = {};
+    if (gpib::LoaderProblem(problem) > 0) {
+        std::snprintf(text, size, "%s", problem);
+        return;
+    }
+    const int error = gpib::iberr;
+    const char* name = gpib::ErrorName(error);
+    if (error == gpib::ENEB) {
+        std::snprintf(text, size, "no GPIB board GPIB%d (%s)", board_nu, name);
+    } else if (error == gpib::ENOL) {
+        std::snprintf(text, size, "no listener at address %d on GPIB%d (%s)", gpib_addr, board_nu, name);
+    } else if (error == gpib::EABO || (gpib::ibsta & gpib::TIMO) != 0) {
+        std::snprintf(text, size, "the unit at address %d on GPIB%d did not answer in time (%s)", gpib_addr,
+                      board_nu, name);
+    } else {
+        std::snprintf(text, size, "the GPIB driver reported %s on GPIB%d", name, board_nu);
+    }
+}
+
 }  // namespace
 
 const Bus bus = {
@@ -129,6 +153,7 @@ const Bus bus = {
     .release = release,
     // The ten-second answer time-out is set once the unit has been reset.
     .after_reset = after_reset,
+    .explain = explain,
     .open_failed = kMsgNotResponding,
     .bus_error = kMsgNotResponding,
     // The driver reports every failure itself: an empty answer is no error.

@@ -1,5 +1,6 @@
 // Updating a unit over its network interface.
 #include <cstdint>
+#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -73,6 +74,7 @@ bool claim() {
     const bool lock_answered = await_reply();
     if (lock_answered && std::strcmp(exchange.rdbuffer, kLockDenied) != 0) return true;
     fail_with(lock_answered ? exchange.rdbuffer : kMsgNoLock);
+    show_detail(lock_answered ? kDetailLockDenied : kDetailNoLockAnswer);
     ProcessDrawEvents();
     ProcessSystemEvents();
     return false;
@@ -121,6 +123,12 @@ bool send_piece(Piece piece) {
     return true;
 }
 
+// The connection's own failure, or else the unit's silence on it.
+void explain(char* text, std::size_t size) {
+    if (GetFailureDetailText(text, size) > 0 && text[0] != '\0') return;
+    std::snprintf(text, size, "the unit at %s did not answer within %g s", serverName, kReplyWait_s);
+}
+
 // Every exit gives the connection up: an abandoned one would keep the unit's
 // lock and feed stale text into the next run.
 void close() { run.comresult = DisconnectFromTCPServer(lan_handle); }
@@ -136,6 +144,7 @@ const Bus bus = {
     .claim = claim,
     // Closing the connection releases the lock, whatever happened.
     .close = close,
+    .explain = explain,
     .open_failed = kMsgNoConnection,
     .bus_error = kMsgNoConnection,
     .silence = {.identity = kMsgIdentificationFailed,

@@ -1,4 +1,5 @@
 // Updating a unit on a serial port.
+#include <cstdio>
 #include <cstring>
 
 #include "commands.h"
@@ -159,6 +160,14 @@ bool reopen_if_due(int percent) {
     return true;
 }
 
+// The port's own failure, or else the unit's silence on it.
+void explain(char* text, std::size_t size) {
+    if (GetFailureDetailText(text, size) > 0 && text[0] != '\0') return;
+    char device[kCommandSize] = {};
+    ComPortDevice(COMPort, device);
+    std::snprintf(text, size, "the unit on %s (%s) did not answer", deviceName, device);
+}
+
 void describe_loop_failure() { show_message(run.comresult == 0 ? kMsgNoResponse : kMsgIncorrectResponse); }
 
 // The unit restarts with its new firmware while its port is closed.
@@ -193,6 +202,7 @@ const Bus bus = {
     .describe_loop_failure = describe_loop_failure,
     // The port stays closed while the unit restarts.
     .await_restart = await_restart,
+    .explain = explain,
     .open_failed = kMsgNoPort,
     .bus_error = kMsgNoResponse,
     .silence = {.identity = kMsgNoResponse,

@@ -73,7 +73,7 @@ void expect_complete_run(e2e::Operator& op, const SimProcess& sim, const QString
 }
 
 // How a failing run is brought about, besides the unit's own faults.
-enum class Setup { unit, noSocket, wrongAddress, password, missingFile };
+enum class Setup { unit, noSocket, wrongAddress, password };
 
 struct FailureCase {
     QStringList unitArgs{};
@@ -94,7 +94,7 @@ struct FailureCase {
 struct CompleteCase {
     QStringList unitArgs{};
     bool realTime = false;
-    QString file{};           // "plain", "coded" or "pieces"
+    QString file{};           // "plain" or "coded"
     QByteArray lastAnswer{};  // buf after the run: the second identification
     int discarded = 0;        // answer bytes the program left unread
     QString after = e2e::kNewRevision;
@@ -110,7 +110,7 @@ class TestGpib : public QObject {
 
     QTemporaryDir files_;
     QMap<QString, QString> hex_;  // "plain": records only; "coded": and code tests;
-                                  // "pieces": long lines, continuations that begin with "T"
+                                  // "pieces": lines longer than a piece, which the unit would get cut
 
 private slots:
     void initTestCase() {
@@ -146,8 +146,6 @@ private slots:
             .file = "plain",
             .lastAnswer = (identity + "V8.20," + QByteArray(kAnswerBytes, 'X')).left(kAnswerBytes),
             .discarded = 300 - kAnswerBytes};
-        QTest::newRow("long lines in pieces, continuations beginning with T")
-            << CompleteCase{.file = "pieces", .lastAnswer = identity + "V8.20\r"};
         QTest::newRow("answer without line end stays whole")
             << CompleteCase{.unitArgs = {"--idn-reply", QString::fromLatin1(identity + "V8.10")},
                             .file = "plain",
@@ -185,8 +183,7 @@ private slots:
 
         E2E_WAIT_RECORD(sim, offline_after_exits(r, 1));
         const QJsonObject record = sim.record();
-        if (c.file != "pieces")
-            QCOMPARE(heard(record), kUpToErase + e2e::non_record_lines(hex, "Tt") + kAfterFile);
+        QCOMPARE(heard(record), kUpToErase + e2e::non_record_lines(hex, "Tt") + kAfterFile);
         QCOMPARE(record["records"].toObject()["accepted"].toInt(), e2e::record_count(hex));
         const QJsonObject bus = gpib_of(record);
         QCOMPARE(bus["interfaceClears"].toInt(), 2);
@@ -232,8 +229,6 @@ private slots:
                            .password = "AB?CD",
                            .message = kNotResponding,
                            .heard = kUpToIdentify + QStringList{":SYST:PASS:CEN AB?CD"}};
-        QTest::newRow("file cannot be opened")
-            << FailureCase{.setup = Setup::missingFile, .failure = 0, .heard = kUpToPasswordState};
         QTest::newRow("no programming-mode answer") << FailureCase{
             .unitArgs = {"--silent", "prg@1"}, .message = kNotResponding, .heard = kUpToProgramMode};
         QTest::newRow("empty erase answer") << FailureCase{.unitArgs = {"--erase-reply", "\\n"},
@@ -282,7 +277,7 @@ private slots:
         QVERIFY2(start_unit(sim, c.unitArgs), qPrintable(sim.errorString()));
         const QString hex = hex_[c.codedFile ? "coded" : "plain"];
         e2e::Operator op;
-        op.choose_file(c.setup == Setup::missingFile ? files_.filePath("absent.hex") : hex);
+        op.choose_file(hex);
         if (c.setup == Setup::password) op.type_password(QString::fromLatin1(c.password));
         if (c.setup == Setup::wrongAddress) set_address(kUnitAddress + 1);
         if (c.setup == Setup::noSocket)
@@ -292,7 +287,7 @@ private slots:
         QCOMPARE(orvex::run.failure, c.failure);
         // Checked before anything processes events: its timer hides it again.
         QCOMPARE(op.password_message_shown(), c.setup == Setup::password && c.failure == 0);
-        QCOMPARE(op.file_panel_shown(), c.setup == Setup::missingFile);
+        QVERIFY(!op.file_panel_shown());
         QVERIFY(!e2e::held_open(hex));
         QCOMPARE(op.revision_after(), c.revisionAfter);
         if (c.password.contains('?')) QVERIFY(run_ms >= qRound(kBoardTimeout_ms * kTestScale));
@@ -327,6 +322,21 @@ private slots:
         const int exits = !c.freshUnitNext && c.heard.contains("EXIT") ? 1 : 0;
         expect_complete_run(op, sim, hex, c.nextBefore, exits);
         E2E_STOP(sim);
+    }
+
+    // Inputs refused before the driver is loaded or the board touched; the
+    // file of lines longer than a piece is among them.
+    void refusedInputs_data() {
+        e2e::add_refusal_rows(files_);
+        QTest::newRow("40-byte records and long code tests") << e2e::refused_long_line(hex_["pieces"]);
+    }
+    void refusedInputs() {
+        QFETCH(e2e::Refusal, refusal);
+        SimProcess sim;
+        QVERIFY2(start_unit(sim), qPrintable(sim.errorString()));
+        e2e::Operator op;
+        op.expect_refused(refusal);
+        e2e::expect_untouched(sim);
     }
 
     // Without a driver library the reset is not sent; once the library is

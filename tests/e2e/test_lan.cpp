@@ -25,7 +25,6 @@ const char* const kDenied = "<DENIED LOCK>\r\n";
 enum class Extra {
     None,
     PasswordMessage,  // wrong-password message shown, Messages empty
-    FilePanel,        // file error panel shown, Messages empty
     StoppedBeforeErase,
     NoPieceSent,    // erase refused: no record, but EXIT and the second "*IDN?"
     StoppedInLoop,  // no "EXIT" after a failure inside the loop
@@ -123,7 +122,6 @@ private slots:
         row("wrong model", {"--family", "ZR"}, "Wrong Model/Revision", Extra::None, QString());
         row("no password reply", {"--silent", "stat:once"}, "Password Failed");
         row("password refused", {}, "", Extra::PasswordMessage, e2e::kOldRevision, "WRONG");
-        row("file cannot be opened", {}, "", Extra::FilePanel);
         row("no program-mode reply", {"--silent", "prg:once"}, "Not In Program Mode");
         row("program-mode reply of 5", {"--prg-reply", "RDY\\r\\n"}, "Setting Up - Please Wait",
             Extra::StoppedBeforeErase, QString());
@@ -149,15 +147,14 @@ private slots:
         QTcpSocket holder;
         const int held = extra == Extra::LockHeld ? 1 : 0;
         if (held) QVERIFY(take_lock(holder, sim));
-        LanOperator op(sim.lanAddress(),
-                       extra == Extra::FilePanel ? files_.filePath("absent.hex") : firmware_);
+        LanOperator op(sim.lanAddress(), firmware_);
         op.type_password(password);
         op.start();
 
         QCOMPARE(op.messages(), message);
         QVERIFY(orvex::firmware.fileprg == nullptr);  // the HEX file is closed on every exit
         QCOMPARE(op.password_message_shown(), extra == Extra::PasswordMessage);
-        QCOMPARE(op.file_panel_shown(), extra == Extra::FilePanel);
+        QVERIFY(!op.file_panel_shown());
         E2E_WAIT_RECORD(sim, all_closed(r, 1 + held, held));
         const QJsonObject first = sim.record();
         const QStringList heard = commands(first);
@@ -197,6 +194,17 @@ private slots:
             E2E_FLASH_HOLDS(sim, firmware_);
         }
         E2E_STOP(sim);
+    }
+
+    // Inputs refused before any connection is made.
+    void refusedInputs_data() { e2e::add_refusal_rows(files_); }
+    void refusedInputs() {
+        QFETCH(e2e::Refusal, refusal);
+        SimProcess sim;
+        E2E_START(sim, e2e::sim_time_scale_args(kFast));
+        LanOperator op(sim.lanAddress(), firmware_);
+        op.expect_refused(refusal);
+        e2e::expect_untouched(sim);
     }
 
     // No connection, no run; then runs that succeed with unusual addresses or replies.

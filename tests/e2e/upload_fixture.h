@@ -4,8 +4,13 @@
 
 #include <QtTest>
 
+#include <QApplication>
+#include <QLineEdit>
+#include <QMessageBox>
+
 #include <vector>
 
+#include "hex_stream.h"
 #include "program_fixture.h"
 #include "sim_process.h"
 #include "upload.h"
@@ -107,6 +112,66 @@ inline QString make_hex(const QTemporaryDir& dir, const QString& name, int recor
     return SimProcess::makeHex(dir.filePath(name), records, args);
 }
 
+// Accepts every message box that comes up while it lives (a modal pop-up
+// would otherwise hold the run), keeping each one's title.
+class PopupWatcher {
+public:
+    PopupWatcher() {
+        QObject::connect(&timer_, &QTimer::timeout, [this] { sweep(); });
+        timer_.start(std::chrono::milliseconds(10));
+    }
+    QStringList titles() const { return titles_; }
+
+private:
+    void sweep() {
+        for (QWidget* window : QApplication::topLevelWidgets()) {
+            auto* box = qobject_cast<QMessageBox*>(window);
+            if (box == nullptr || !box->isVisible()) continue;
+            titles_ << box->windowTitle();
+            box->accept();
+        }
+    }
+    QTimer timer_;
+    QStringList titles_;
+};
+
+// An input START must refuse before any port, board or connection is opened.
+struct Refusal {
+    QString file;
+    QByteArray password;  // UTF-8; empty: the field's default
+    QString message;      // the Messages field afterwards
+    QString detail;       // a part of the detail line
+    bool popup = false;   // the "HEX File Refused" pop-up came up
+    bool filePanel = false;
+};
+
+// A HEX file refused at one line, or as a whole.
+inline Refusal refused_line(const QString& file, int line, const QString& what) {
+    return {file,
+            {},
+            QStringLiteral("HEX File Refused: line %1").arg(line),
+            QStringLiteral("%1 line %2, column %3").arg(QFileInfo(file).fileName()).arg(line).arg(what),
+            true};
+}
+inline Refusal refused_file(const QString& file, const char* reason, const char* what) {
+    return {file,
+            {},
+            QStringLiteral("HEX File Refused: ") + QLatin1String(reason),
+            QFileInfo(file).fileName() + QLatin1Char(' ') + QLatin1String(what),
+            true};
+}
+
+// A HEX file refused at its first line that does not fit one piece.
+inline Refusal refused_long_line(const QString& file) {
+    const std::vector<QByteArray> lines = file_lines(file);
+    const auto long_line = std::find_if(lines.begin(), lines.end(),
+                                        [](const QByteArray& line) { return line.size() > kPieceBytes; });
+    if (long_line == lines.end()) return {};
+    return refused_line(
+        file, int(long_line - lines.begin()) + 1,
+        QStringLiteral("%1: the line is %2 bytes long").arg(kPieceBytes + 1).arg(long_line->size()));
+}
+
 // The panel, arranged for one bus, with the HEX file chosen.
 class Operator {
 public:
@@ -147,8 +212,129 @@ public:
         QCOMPARE(messages(), before != after ? kOkTest : QString());
     }
 
+    // The password as typed, past the field's length limit.
+    void force_password(const QByteArray& utf8) {
+        auto* field =
+            qobject_cast<QLineEdit*>(runtime::ControlWidget(orvex::update_handle, ids::UPDATE_PASSWORD));
+        QVERIFY(field != nullptr);
+        field->setMaxLength(utf8.size() + 1);
+        field->setText(QString::fromUtf8(utf8));
+    }
+
+    // START with `refusal`'s inputs: refused as it says, nothing left open.
+    void expect_refused(const Refusal& refusal) {
+        if (!refusal.password.isEmpty()) force_password(refusal.password);
+        choose_file(refusal.file);
+        PopupWatcher popups;
+        start();
+        QCOMPARE(orvex::last_outcome, orvex::Outcome::InputRefused);
+        QCOMPARE(messages(), refusal.message);
+        const QString detail = QString::fromUtf8(text_of_utf8(ids::UPDATE_DETAIL));
+        QVERIFY2(detail.contains(refusal.detail), qPrintable(detail));
+        QCOMPARE(popups.titles(), refusal.popup ? QStringList{"HEX File Refused"} : QStringList{});
+        QCOMPARE(file_panel_shown(), refusal.filePanel);
+        QCOMPARE(revision_before(), QString());
+        QVERIFY(orvex::firmware.fileprg == nullptr);
+        QVERIFY(!held_open(refusal.file));
+        dismiss_file_panel();
+    }
+
 private:
+    static QByteArray text_of_utf8(int control) {
+        char text[512] = {};
+        runtime::GetCtrlVal(orvex::update_handle, control, text);
+        return text;
+    }
     ProgramPanels panels_;
 };
 
+// The unit's record after a refused run: no command, record, port opening,
+// connection or GPIB client on any bus. Names what the unit met, else empty.
+inline QString touches(const QJsonObject& record) {
+    QStringList met;
+    for (const char* bus : {"serial", "lan", "gpib"}) {
+        const QJsonObject link = link_of(record, bus);
+        if (!heard(record, bus).isEmpty() || link["records"].toInt() != 0 ||
+            !link["unknown"].toArray().isEmpty())
+            met << QLatin1String(bus) + QLatin1String(" commands");
+    }
+    if (record["serialPort"].toObject()["opens"].toInt() != 0) met << "a port opening";
+    if (!record["lan"].toObject()["connections"].toArray().isEmpty()) met << "a connection";
+    const QJsonObject gpib = record["gpib"].toObject();
+    if (gpib["clients"].toInt() != 0 || gpib["writes"].toInt() != 0 || gpib["interfaceClears"].toInt() != 0)
+        met << "GPIB traffic";
+    if (record["erased"].toBool() || record["unlocked"].toBool()) met << "an erase or unlock";
+    return met.isEmpty() ? QString() : met.join(", ") + "\n" + dump(record);
+}
+
+// Stops the unit and checks that it met nothing at all.
+inline void expect_untouched(SimProcess& sim) {
+    E2E_STOP(sim);
+    const QString touched = touches(sim.record());
+    QVERIFY2(touched.isEmpty(), qPrintable(touched));
+}
+
+// Every input refused on each bus: HEX files the unit could not take whole,
+// passwords that cannot be sent as typed, paths that would be cut, a file
+// that cannot be opened. Rows of a `_data` function, column "refusal".
+inline void add_refusal_rows(const QTemporaryDir& dir) {
+    QTest::addColumn<Refusal>("refusal");
+    const QString good = make_hex(dir, "refused_good.hex", 20);
+    QVERIFY(!good.isEmpty());
+    const std::vector<QByteArray> lines = file_lines(good);
+
+    const QString wide = make_hex(dir, "refused_wide.hex", 20, {"--data-bytes", "32"});
+    QVERIFY(!wide.isEmpty());
+    QTest::newRow("32-byte records") << refused_long_line(wide);
+
+    // Cut in the middle of the tenth line, as an interrupted copy leaves it.
+    const QString truncated = dir.filePath("refused_truncated.hex");
+    std::vector<QByteArray> kept(lines.begin(), lines.begin() + 10);
+    kept.back().chop(kept.back().size() / 2);
+    QVERIFY(write_lines(truncated, kept));
+    QTest::newRow("truncated file") << refused_line(truncated, 10, {});
+
+    const QString checksum = dir.filePath("refused_checksum.hex");
+    kept = lines;
+    QByteArray& victim = kept[6];
+    const qsizetype last_digit = without_line_end(victim).size() - 1;
+    victim[last_digit] = victim[last_digit] == '0' ? '1' : '0';
+    QVERIFY(write_lines(checksum, kept));
+    QTest::newRow("bad checksum") << refused_line(checksum, 7, {});
+
+    // Padded to a block, as some tools write it.
+    const QString padded = dir.filePath("refused_padded.hex");
+    kept = lines;
+    kept.push_back(QByteArray(64, '\0'));
+    QVERIFY(write_lines(padded, kept));
+    QTest::newRow("NUL padding") << refused_line(padded, int(lines.size()) + 1, "1: a NUL byte");
+
+    const QString empty = dir.filePath("refused_empty.hex");
+    QVERIFY(write_lines(empty, {}));
+    QTest::newRow("empty file") << refused_file(empty, "empty file", "is empty");
+
+    const QString endless = dir.filePath("refused_endless.hex");
+    QVERIFY(write_lines(endless, std::vector<QByteArray>(lines.begin(), lines.end() - 1)));
+    QTest::newRow("no end record") << refused_file(endless, "no end-of-file record",
+                                                   "has no end-of-file record");
+
+    const QString password_detail =
+        QStringLiteral("the password must be at most 19 printable ASCII characters");
+    QTest::newRow("password with a non-ASCII character")
+        << Refusal{good, "MORV\xC3\x84NTE", "Password Not Sendable", password_detail};
+    QTest::newRow("password of 20 bytes")
+        << Refusal{good, "ABCDEFGHIJKLMNOPQRST", "Password Not Sendable", password_detail};
+
+    QFile source(good);
+    QVERIFY(source.open(QIODevice::ReadOnly));
+    const QString overlong = overlong_multibyte_path(dir, source.readAll());
+    QVERIFY(!overlong.isEmpty());
+    QTest::newRow("path longer than its buffer in bytes")
+        << Refusal{overlong, {}, {}, "the file path is longer than 259 bytes", false, true};
+    QTest::newRow("file missing") << Refusal{dir.filePath("absent.hex"),    {},    {},
+                                             "absent.hex cannot be opened", false, true};
+}
+
 }  // namespace e2e
+
+Q_DECLARE_METATYPE(e2e::Refusal)

@@ -1,8 +1,16 @@
 // The binding against the recording fake driver: forwarding and status, the
-// opened-descriptor list, the device table and the run-state callback.
+// opened-descriptor list, the device table, the run-state callback, the
+// loader lock and the loader's problem text.
 #include <QtTest>
 
+#include <fcntl.h>
+#include <semaphore.h>
+#include <unistd.h>
+
+#include <atomic>
 #include <barrier>
+#include <memory>
+#include <string>
 #include <thread>
 #include <type_traits>
 
@@ -35,7 +43,25 @@ class BindingTest : public QObject {
     Q_OBJECT
 
 private slots:
-    void initTestCase() { QVERIFY2(OpenFake(), "the fake driver must be on LD_LIBRARY_PATH"); }
+    // Before any other call of the binding: an earlier process with this ID
+    // that died holding a named lock left it in /dev/shm. The first call
+    // must not wait for it (it waits in a thread, so a hang fails the test).
+    void initTestCase() {
+        QVERIFY2(OpenFake(), "the fake driver must be on LD_LIBRARY_PATH");
+        const std::string name = "/GPIB driver binding lock " + std::to_string(getpid());
+        sem_t* stale = sem_open(name.c_str(), O_CREAT, 0600, 0);  // 0: taken
+        QVERIFY(stale != SEM_FAILED);
+        const auto removeStale = qScopeGuard([&] {
+            sem_close(stale);
+            sem_unlink(name.c_str());
+        });
+        auto loaded = std::make_shared<std::atomic<bool>>(false);
+        std::thread([loaded] { loaded->store(__MakeSureGPIBDLLIsLoaded()); }).detach();
+        QTRY_VERIFY_WITH_TIMEOUT(loaded->load(), 20000);
+        char problem[64] = "#";
+        QCOMPARE(LoaderProblem(problem), 0);  // loaded: nothing to report
+        QCOMPARE(problem[0], '\0');
+    }
 
     void init() {
         RemoveHooks();
@@ -307,6 +333,38 @@ private slots:
             __GPIBRunStateCallback(kRunStateSuspend);  // nothing loaded: nothing to hold
             QVERIFY(!TakenElsewhere(__runStateCriticalSection));
         }
+    }
+
+    // The runtime may report a suspension and the resumption (or the stop)
+    // from different threads: the section is held in between and free after.
+    void suspensionAndResumptionOnDifferentThreads() {
+        QVERIFY(__MakeSureGPIBDLLIsLoaded());
+        for (const int end : {kRunStateResume, kRunStateStop}) {
+            if (end == kRunStateStop) QVERIFY(__MakeSureGPIBDLLIsLoaded());
+            std::thread([] { __GPIBRunStateCallback(kRunStateSuspend); }).join();
+            QVERIFY(TakenElsewhere(__runStateCriticalSection));
+            std::thread([end] { __GPIBRunStateCallback(end); }).join();
+            QVERIFY(!TakenElsewhere(__runStateCriticalSection));
+        }
+    }
+
+    void errorNames_data() {
+        QTest::addColumn<int>("error");
+        QTest::addColumn<QString>("name");
+        QTest::newRow("system error") << EDVR << "EDVR";
+        QTest::newRow("no listener") << ENOL << "ENOL";
+        QTest::newRow("time-out") << EABO << "EABO";
+        QTest::newRow("no board") << ENEB << "ENEB";
+        QTest::newRow("last of the table") << EPWR << "EPWR";
+        QTest::newRow("gap in the codes") << 9 << "E?";
+        QTest::newRow("negative") << -1 << "E?";
+        QTest::newRow("binding's own code") << kLibraryNotLoadable << "E?";
+    }
+
+    void errorNames() {
+        QFETCH(int, error);
+        QFETCH(QString, name);
+        QCOMPARE(QString(ErrorName(error)), name);
     }
 };
 

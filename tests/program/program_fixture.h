@@ -64,6 +64,22 @@ inline void choose_valid_hex(const QTemporaryDir& dir) {
     runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, path.toLocal8Bit().constData());
 }
 
+// A path whose UTF-8 form overflows the program's path buffer while its
+// characters fit the field, with a file holding `content` at the path the
+// buffer would cut it to: a cut path would name that other, existing file.
+// Empty when the temporary folder leaves no room for it.
+inline QString overlong_multibyte_path(const QTemporaryDir& dir, const QByteArray& content) {
+    constexpr qsizetype kBufferBytes = qsizetype(orvex::kPathSize) - 1;
+    const QString wide(100, QChar(0x00E9));  // two bytes each in UTF-8
+    const QString folder = dir.filePath(wide);
+    const qsizetype fill = kBufferBytes - folder.toUtf8().size() - 1;
+    if (fill < 1 || !QDir().mkpath(folder)) return {};
+    const QString cut = folder + QLatin1Char('/') + QString(fill, QLatin1Char('x'));
+    QFile file(cut);
+    if (!file.open(QIODevice::WriteOnly) || file.write(content) != content.size()) return {};
+    return cut + wide.left(5) + QStringLiteral(".hex");
+}
+
 // Presses START as the operator would.
 inline void press_start() {
     QTest::mouseClick(runtime::ControlWidget(orvex::update_handle, ids::UPDATE_START), Qt::LeftButton);

@@ -205,13 +205,27 @@ private slots:
         QCOMPARE(text_of(ids::UPDATE_ERR), shown);
     }
 
-    void pathLongerThanTheBufferIsRefused() {
+    // The field counts characters, the path buffer bytes: a path of two-byte
+    // characters fits the one and not the other. Cut to fit, it would name
+    // another file that exists; START shows the file error instead.
+    void multibytePathLongerThanTheBufferIsRefused() {
         ProgramPanels panels;
-        // The field itself takes no more than the path buffer can hold.
-        const QString long_path(400, QLatin1Char('x'));
-        runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, long_path.toLatin1().constData());
-        runtime::GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, firmware.filename);
-        QVERIFY(std::strlen(firmware.filename) <= kPathSize - 1);
+        QTemporaryDir dir;
+        const QString path = overlong_multibyte_path(dir, ":0100000000FF\r\n:00000001FF\r\n");
+        QVERIFY(!path.isEmpty());
+        QVERIFY(path.size() < int(kPathSize) - 1 && path.toUtf8().size() > int(kPathSize) - 1);
+        runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, path.toUtf8().constData());
+        char shown[2 * kPathSize] = {};
+        runtime::GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, shown);
+        QCOMPARE(QString::fromUtf8(shown), path);  // the field keeps every character
+        popups_allowed = false;
+        const auto restore = qScopeGuard([] { popups_allowed = true; });
+
+        press_start();
+        QCOMPARE(last_outcome, Outcome::InputRefused);
+        QVERIFY(runtime::PanelWindow(file_handle)->isVisible());
+        QVERIFY(firmware.fileprg == nullptr);
+        QCOMPARE(run.programming, 0);
     }
 };
 

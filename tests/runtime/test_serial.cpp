@@ -1,12 +1,22 @@
 // Serial ports of the runtime against a real pseudo-terminal: what the far end
-// sees and sends, time-outs, re-opening, flow control and a vanished far end.
+// sees and sends, time-outs, re-opening, flow control, a vanished far end, and
+// the causes a technician is told when a port cannot be used, the port list
+// and the port ring's tooltips.
+#include <QComboBox>
+#include <QSerialPort>
+#include <QSerialPortInfo>
 #include <QtTest>
 
+#include <cerrno>
+#include <cstdio>
 #include <ctime>
 #include <string>
 
+#include <optional>
+
 #include "pty_peer.h"
 #include "runtime.h"
+#include "runtime_testing.h"
 
 using namespace runtime;
 
@@ -21,7 +31,29 @@ int Open(int port = kPort) {
     return OpenComConfig(port, qPrintable(QStringLiteral("COM%1").arg(port)), 38400, 0, 8, 1, 0, 0);
 }
 
+QString Detail() {
+    char text[256];
+    GetFailureDetail(text);
+    return QString::fromUtf8(text);
+}
+
+// A read-only kernel attribute: opening it for writing is refused even to
+// root, which no file mode can do. Empty where this system answers otherwise.
+QString PathRefusingRoot() {
+    const char* path = "/sys/kernel/uevent_seqnum";
+    const int fd = ::open(path, O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const int error = errno;
+    if (fd >= 0) ::close(fd);
+    return fd < 0 && error == EACCES ? QString(path) : QString();
+}
+
+enum class Obstacle { Nothing, DanglingLink, NoPermission, HeldByAnotherProgram };
+
 }  // namespace
+
+Q_DECLARE_METATYPE(Obstacle)
+
+namespace {}  // namespace
 
 class TestSerial : public QObject {
     Q_OBJECT
@@ -134,6 +166,133 @@ private slots:
         QVERIFY(!(peer.Settings().c_iflag & (IXON | IXOFF)));
     }
 
+    void explainsWhyAPortCannotBeOpened_data() {
+        QTest::addColumn<Obstacle>("obstacle");
+        QTest::addColumn<QString>("detail");  // %1: the device, %2: the ports directory
+        QTest::newRow("nothing there") << Obstacle::Nothing << "no such port %2/COM3 (COM3)";
+        QTest::newRow("adapter unplugged") << Obstacle::DanglingLink << "no such port %1 (COM3)";
+        QTest::newRow("no permission")
+            << Obstacle::NoPermission << "no permission to open %1: add the user to the dialout group";
+        // Held as any program on Qt holds a port: lock file and exclusive claim
+        // (root is not held back by the claim alone).
+        QTest::newRow("held by another program")
+            << Obstacle::HeldByAnotherProgram << "port %1 is busy (another program has it open)";
+    }
+
+    void explainsWhyAPortCannotBeOpened() {
+        QFETCH(Obstacle, obstacle);
+        QFETCH(QString, detail);
+        const QString link = QDir(ports_.path()).filePath(QStringLiteral("COM%1").arg(kPort));
+        const auto removeLink = qScopeGuard([&] { QFile::remove(link); });
+        QString device;
+        std::optional<PtyPeer> peer;
+        QSerialPort holder;
+        switch (obstacle) {
+            case Obstacle::Nothing:
+                break;
+            case Obstacle::DanglingLink:
+                device = "/dev/ttyORVEXGONE0";
+                QVERIFY(QFile::link(device, link));
+                break;
+            case Obstacle::NoPermission:
+                device = PathRefusingRoot();
+                if (device.isEmpty())
+                    QSKIP("no path here refuses root; the mapping is shown by the other rows");
+                QVERIFY(QFile::link(device, link));
+                break;
+            case Obstacle::HeldByAnotherProgram:
+                peer.emplace(ports_.path(), kPort);
+                QVERIFY(peer->ok());
+                device = QFileInfo(link).symLinkTarget();
+                holder.setPortName(link);
+                QVERIFY(holder.open(QIODevice::ReadWrite));
+                break;
+        }
+        ClearFailureDetail();
+        QCOMPARE(Detail(), QString());
+        QCOMPARE(Open(), kErrPortOpen);
+        QCOMPARE(Detail(), detail.replace("%1", device).replace("%2", ports_.path()));
+        ClearFailureDetail();
+        QCOMPARE(Detail(), QString());
+        if (holder.isOpen()) {  // released: the port opens
+            holder.close();
+            QCOMPARE(Open(), 0);
+        }
+    }
+
+    // "COMn" shows the path it resolves to, cut to the buffer and always terminated.
+    void showsTheDeviceOfAPort() {
+        char path[512] = "#";
+        QCOMPARE(ComPortDevice(kPort, path), 0);
+        QCOMPARE(QString::fromLocal8Bit(path),
+                 QDir(ports_.path()).filePath(QStringLiteral("COM%1").arg(kPort)));
+        char tiny[4] = "###";
+        QCOMPARE(ComPortDevice(kPort, tiny), kErrBufferTooSmall);
+        QCOMPARE(std::strlen(tiny), std::size_t(3));
+        QCOMPARE(ComPortDevice(0, path), kErrPortNumber);
+        QCOMPARE(ComPortDevice(kMaxComPort + 1, path), kErrPortNumber);
+    }
+
+    // Every device the system knows gets a line; every COMn entry says where it leads.
+    void listsDevicesAndLinks() {
+        PtyPeer peer(ports_.path(), kPort);
+        QVERIFY(peer.ok());
+        const QString link = QDir(ports_.path()).filePath(QStringLiteral("COM%1").arg(kPort + 1));
+        QVERIFY(QFile::link("/dev/ttyORVEXGONE0", link));
+        const auto removeLink = qScopeGuard([&] { QFile::remove(link); });
+        std::FILE* out = std::tmpfile();
+        QVERIFY(out != nullptr);
+        const int count = WriteSerialPortList(out);
+        std::rewind(out);
+        QStringList lines;
+        char line[512];
+        while (std::fgets(line, sizeof line, out) != nullptr) lines << QString::fromUtf8(line).trimmed();
+        std::fclose(out);
+        QCOMPARE(count, int(QSerialPortInfo::availablePorts().size()));
+        const QString pty =
+            QFileInfo(QDir(ports_.path()).filePath(QStringLiteral("COM%1").arg(kPort))).symLinkTarget();
+        QVERIFY2(lines.contains(QStringLiteral("COM%1 -> %2").arg(kPort).arg(pty)),
+                 qPrintable(lines.join('|')));
+        QVERIFY2(lines.contains(QStringLiteral("COM%1 -> /dev/ttyORVEXGONE0 (missing)").arg(kPort + 1)),
+                 qPrintable(lines.join('|')));
+        const qsizetype deviceLines =
+            lines.filter(QRegularExpression("  -> (COM\\d+|\\(no COMn\\))$")).size();
+        QCOMPARE(deviceLines, qsizetype(count));
+        QCOMPARE(WriteSerialPortList(nullptr), -1);
+    }
+
+    // The port ring explains each choice in the item's own tooltip; other
+    // items, other controls and unknown values are left alone.
+    void portItemsCarryTheirOwnTooltips() {
+        const QByteArray panelFile = R"({ "format": "orvex-panel-1", "panels": [ { "name": "P",
+            "resource": 1, "title": "T", "controls": [
+              { "constant": "P_PORTS", "kind": "ring", "label": "Com Port",
+                "items": [ ["COM1", 1], ["COM2", 2], ["COM3", 3] ], "value": 1 },
+              { "constant": "P_NOTE", "kind": "textmsg", "label": "note" } ] } ] })";
+        QTemporaryDir dir;
+        QFile file(dir.filePath("ports.panel"));
+        QVERIFY(file.open(QIODevice::WriteOnly) && file.write(panelFile) == panelFile.size());
+        file.close();
+        const int panel = LoadPanel(0, QFile::encodeName(file.fileName()).constData(), 1);
+        QVERIFY(panel > 0);
+        const auto discard = qScopeGuard([panel] { DiscardPanel(panel); });
+        constexpr int kRing = 2;  // controls count from 2 in file order
+        constexpr int kNote = 3;
+        auto* ring = qobject_cast<QComboBox*>(ControlWidget(panel, kRing));
+        QVERIFY(ring != nullptr);
+        QCOMPARE(SetRingItemToolTip(panel, kRing, 2, "/dev/ttyUSB0  FTDI FT232R USB UART"), 0);
+        QCOMPARE(ring->itemData(1, Qt::ToolTipRole).toString(),
+                 QString("/dev/ttyUSB0  FTDI FT232R USB UART"));
+        QVERIFY(ring->itemData(0, Qt::ToolTipRole).toString().isEmpty());
+        QVERIFY(ring->itemData(2, Qt::ToolTipRole).toString().isEmpty());
+        QCOMPARE(SetRingItemToolTip(panel, kRing, 2, nullptr), 0);
+        QVERIFY(ring->itemData(1, Qt::ToolTipRole).toString().isEmpty());
+        QCOMPARE(SetRingItemToolTip(panel, kRing, 9, "x"), kErrValueNotInList);
+        QCOMPARE(SetRingItemToolTip(panel, kNote, 1, "x"), kErrTypeMismatch);
+        QCOMPARE(SetRingItemToolTip(panel, 99, 1, "x"), kErrInvalidControl);
+        QCOMPARE(SetRingItemToolTip(panel + 1000, kRing, 1, "x"), kErrInvalidPanel);
+    }
+
     void reportsAVanishedFarEndPromptly() {
         char buffer[4];
         // Gone while the program reads: an error at once, not a wait.
@@ -144,7 +303,9 @@ private slots:
         first.CloseMaster();
         QElapsedTimer timer;
         timer.start();
+        ClearFailureDetail();
         QCOMPARE(ComRd(kPort, buffer, 1), kErrPortRead);
+        QVERIFY2(Detail().startsWith(QStringLiteral("lost the line to /dev/pts/")), qPrintable(Detail()));
         QCOMPARE(ComRdTerm(kPort, buffer, 4, '\n'), kErrPortRead);
         QCOMPARE(ComWrt(kPort, "x", 1), kErrPortWrite);
         QVERIFY(timer.elapsed() < kPromptly_ms);

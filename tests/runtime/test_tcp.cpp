@@ -84,25 +84,58 @@ private slots:
         QTest::addColumn<QByteArray>("address");
         QTest::addColumn<bool>("listening");
         QTest::addColumn<int>("expected");
+        QTest::addColumn<QString>("detail");  // %1: the port
         // Read as octal, "010" would lead to 127.0.0.8, where nothing listens.
-        QTest::newRow("zero-padded decimal") << QByteArray("127.000.000.010") << true << 0;
-        QTest::newRow("refused") << QByteArray("127.0.0.10") << false << kErrTcpConnect;
+        QTest::newRow("zero-padded decimal") << QByteArray("127.000.000.010") << true << 0 << "";
+        QTest::newRow("refused") << QByteArray("127.0.0.10") << false << kErrTcpConnect
+                                 << "connection refused by 127.0.0.10:%1";
         // Texts that a resolver or inet_aton would take for the live listener's
         // address must fail without trying, long before the time-out.
-        for (const char* bad : {"127.10", "127.0.10", "2130706442", "127.0.0.10.", "127..0.10", ""})
-            QTest::newRow(bad) << QByteArray(bad) << true << kErrTcpConnect;
+        for (const char* bad : {"127.10", "127.0.10", "2130706442", "127.0.0.10.", "127..0.10"})
+            QTest::newRow(bad) << QByteArray(bad) << true << kErrTcpConnect
+                               << QString("%1 is not a valid address").arg(bad);
+        QTest::newRow("empty") << QByteArray(" ") << true << kErrTcpConnect << "no address given";
     }
     void addresses() {
         QFETCH(QByteArray, address);
         QFETCH(bool, listening);
+        QFETCH(QString, detail);
         LoopbackListener listener("127.0.0.10", listening);
         QVERIFY(listener.port() != 0);
         unsigned handle = 0;
         QElapsedTimer timer;
         timer.start();
+        ClearFailureDetail();
         const int result = Connect(&handle, listener.port(), address.constData(), nullptr, 60000);
         QTEST(result, "expected");
         QVERIFY(double(timer.elapsed()) / 1000 < kPromptly_s);
+        char text[128];
+        GetFailureDetail(text);
+        QCOMPARE(QString(text), detail.replace("%1", QString::number(listener.port())));
+    }
+
+    // A peer whose queue of connections is full never completes the
+    // handshake: the connect runs into its time-out and says so.
+    void aPeerThatNeverAnswersTimesOut() {
+        const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closePeer = qScopeGuard([peer] { ::close(peer); });
+        sockaddr_in name{};
+        name.sin_family = AF_INET;
+        name.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t length = sizeof name;
+        auto* raw = reinterpret_cast<sockaddr*>(&name);
+        QVERIFY(::bind(peer, raw, length) == 0 && ::listen(peer, 0) == 0 &&
+                ::getsockname(peer, raw, &length) == 0);
+        // One connection fills a queue of length 0; later handshakes are dropped.
+        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closeFiller = qScopeGuard([filler] { ::close(filler); });
+        QVERIFY(::connect(filler, raw, length) == 0);
+        ClearFailureDetail();
+        unsigned handle = 0;
+        QCOMPARE(Connect(&handle, ntohs(name.sin_port), "127.0.0.1", nullptr, 1000), kErrTcpConnect);
+        char text[128];
+        GetFailureDetail(text);
+        QCOMPARE(QString(text), QString("no answer from 127.0.0.1:%1 within 1 s").arg(ntohs(name.sin_port)));
     }
 
     // Data-ready and disconnect callbacks come only from event processing,

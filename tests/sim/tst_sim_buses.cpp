@@ -5,6 +5,7 @@
 // reads, time-outs and addresses. The uploader's own end-to-end tests cover
 // the rest (GPIB pieces and code tests, the faults the simulator can inject).
 #include "sim_process.h"
+#include "sim_test_texts.h"
 #include "wire_client.h"
 
 #include <QElapsedTimer>
@@ -15,22 +16,11 @@
 
 using namespace orvex::test;
 
-namespace QTest {
-template <>
-char* toString(const std::string& text) {
-    return toPrettyCString(text.data(), static_cast<qsizetype>(text.size()));
-}
-}  // namespace QTest
-
 namespace {
 
-const QStringList kFast = {"--time-scale", "0.01"};
-const std::string kIdentity = "ORVEX,ZRA 12-34,01/01/2010,A123,V8.10\r\n";
 const std::string kNewIdentity = "ORVEX,ZRA 12-34,01/01/2010,A123,V8.20\r\n";
 const std::string kEnterProgramming = ":SYST:PASS:CEN MORVANTE\n:syst:pass:stat?\nDIAG:PRG\nERASE\n";
 const std::vector<std::string> kProgrammingReplies = {"1\r\n", "READY\r\n", "0\r\n"};
-const std::string kLockRequest = "\x12\n";
-const std::string kGranted = "<LOCK GRANTED>\r\n";
 constexpr int kUnit = 6;  // the simulator's GPIB address
 constexpr std::uint32_t kMaxRead = 255;
 

@@ -1,6 +1,7 @@
 #include "bus_io.h"
 
 #include <algorithm>
+#include <array>
 #include <chrono>
 #include <cstring>
 #include <limits>
@@ -9,7 +10,7 @@
 #include <vector>
 
 #include "driver_constants.h"
-#include "protocol.h"
+#include "gpib_wire.h"
 #include "settings.h"
 #include "status.h"
 #include "units.h"
@@ -37,7 +38,7 @@ std::optional<milliseconds> ResponseWait(std::uint32_t timeout_ms) {
 int ReportFailure(const SimLink::Result& result) {
     switch (result.outcome) {
         case SimLink::Outcome::Answered:
-            if (result.response.status == protocol::kStatusNoListener) return Report(kErr, kEnol, 0);
+            if (result.response.status == gpib_wire::Status::noListener) return Report(kErr, kEnol, 0);
             return Report(kErr | kTimo, kEabo, 0);  // 'T'
         case SimLink::Outcome::TimedOut:
             return Report(kErr | kTimo, kEabo, 0);
@@ -50,7 +51,7 @@ int ReportFailure(const SimLink::Result& result) {
 }
 
 bool Succeeded(const SimLink::Result& result) {
-    return result.outcome == SimLink::Outcome::Answered && result.response.status == protocol::kStatusOk;
+    return result.outcome == SimLink::Outcome::Answered && result.response.status == gpib_wire::Status::ok;
 }
 
 int EffectiveTimeout(const Board& board, int timeoutCode) {
@@ -60,10 +61,12 @@ int EffectiveTimeout(const Board& board, int timeoutCode) {
 // One 'R' exchange into `data`; the caller holds the board.
 SimLink::Result ReadOnce(Board& board, int index, int pad, std::span<std::byte> data,
                          std::uint32_t timeout_ms) {
-    protocol::Request request{protocol::kOpRead, static_cast<std::uint8_t>(pad), 0,
-                              static_cast<std::uint32_t>(data.size())};
-    const auto tail = protocol::EncodeU32(timeout_ms);
-    return board.link.Exchange(index, request, tail, data, ResponseWait(timeout_ms));
+    const gpib_wire::Request request{gpib_wire::Op::read, static_cast<std::uint8_t>(pad), 0,
+                                     static_cast<std::uint32_t>(data.size())};
+    std::array<std::uint8_t, gpib_wire::kReadTimeoutBytes> tail{};
+    gpib_wire::putU32(tail.data(), timeout_ms);
+    return board.link.Exchange(index, request, std::as_bytes(std::span(tail)), data,
+                               ResponseWait(timeout_ms));
 }
 
 }  // namespace
@@ -73,7 +76,7 @@ int ClearInterface(int index) {
     if (board == nullptr) return Report(kErr, kEneb, 0);
     std::lock_guard hold(board->mutex);
     const std::uint32_t timeout_ms = ScaledTimeout_ms(board->timeout);
-    const protocol::Request request{protocol::kOpInterfaceClear, 0, 0, 0};
+    const gpib_wire::Request request{gpib_wire::Op::interfaceClear, 0, 0, 0};
     const SimLink::Result result = board->link.Exchange(index, request, {}, {}, ResponseWait(timeout_ms));
     if (!Succeeded(result)) return ReportFailure(result);
     return ReportDone();
@@ -93,9 +96,9 @@ int WriteBytes(int index, int pad, const void* data, long count, int eotMode, in
 
     std::lock_guard hold(board->mutex);
     const std::uint32_t timeout_ms = ScaledTimeout_ms(EffectiveTimeout(*board, timeoutCode));
-    const protocol::Request request{protocol::kOpWrite, static_cast<std::uint8_t>(pad),
-                                    eotMode == kNullEnd ? std::uint8_t{0} : protocol::kFlagEoi,
-                                    static_cast<std::uint32_t>(payload.size())};
+    const gpib_wire::Request request{gpib_wire::Op::write, static_cast<std::uint8_t>(pad),
+                                     eotMode == kNullEnd ? std::uint8_t{0} : gpib_wire::kFlagEoi,
+                                     static_cast<std::uint32_t>(payload.size())};
     const SimLink::Result result =
         board->link.Exchange(index, request, payload, {}, ResponseWait(timeout_ms));
     if (!Succeeded(result)) return ReportFailure(result);
@@ -122,7 +125,7 @@ int ReadBytes(int index, int pad, void* buffer, long count, int termination, int
     if (stop_at_eoi) {
         const SimLink::Result result = ReadOnce(*board, index, pad, target, timeout_ms);
         if (!Succeeded(result)) return ReportFailure(result);
-        const bool end = (result.response.flags & protocol::kFlagEoi) != 0;
+        const bool end = (result.response.flags & gpib_wire::kFlagEoi) != 0;
         return Report(end ? kEnd : 0, 0, static_cast<int>(result.response.length));
     }
     // An end-of-string byte can only be seen byte by byte: the simulator keeps
@@ -132,7 +135,7 @@ int ReadBytes(int index, int pad, void* buffer, long count, int termination, int
     while (stored < target.size()) {
         const SimLink::Result result = ReadOnce(*board, index, pad, target.subspan(stored, 1), timeout_ms);
         if (!Succeeded(result)) return ReportFailure(result);
-        const bool end = (result.response.flags & protocol::kFlagEoi) != 0;
+        const bool end = (result.response.flags & gpib_wire::kFlagEoi) != 0;
         if (result.response.length == 0) return Report(end ? kEnd : 0, 0, static_cast<int>(stored));
         const bool eos_seen = target[stored] == eos;
         ++stored;

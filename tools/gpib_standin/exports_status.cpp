@@ -1,13 +1,7 @@
-// The per-thread status functions and the identification text.
+// The per-thread status functions.
 #include "status.h"
 
 extern "C" {
-
-// Begins with the maker's notice that the binding's identity test looks for.
-__attribute__((visibility("default"))) extern const char gpib_driver_notice[];
-const char gpib_driver_notice[] =
-    "GPIB driver library for IEEE 488.2 controllers - orvex stand-in, boards GPIB0-GPIB7 "
-    "served by the unit simulator";
 
 __attribute__((visibility("default"))) int ThreadIbsta() { return standin::ThreadStatus().status; }
 __attribute__((visibility("default"))) int ThreadIberr() { return standin::ThreadStatus().error; }

@@ -9,13 +9,13 @@
 #include <limits>
 
 #include "driver_constants.h"
+#include "gpib_wire.h"
 
 namespace standin {
 namespace {
 
 constexpr const char* kSocketSetting = "ORVEX_GPIB_SIM";
 constexpr const char* kTimeScaleSetting = "ORVEX_GPIB_TIME_SCALE";
-constexpr std::string_view kBoardPlaceholder = "%d";
 constexpr double kDefaultTimeScale = 1.0;
 
 // Read without the C locale: a host program may have switched it to one
@@ -37,12 +37,7 @@ double TimeScale() {
 std::optional<std::string> SocketPathForBoard(int board) {
     const char* setting = std::getenv(kSocketSetting);
     if (setting == nullptr || setting[0] == '\0') return std::nullopt;
-    std::string path = setting;
-    const std::string number = std::to_string(board);
-    for (auto at = path.find(kBoardPlaceholder); at != std::string::npos;
-         at = path.find(kBoardPlaceholder, at + number.size())) {
-        path.replace(at, kBoardPlaceholder.size(), number);
-    }
+    std::string path = gpib_wire::socketPathFor(setting, board);
     if (path.size() >= sizeof(sockaddr_un::sun_path)) return std::nullopt;
     return path;
 }

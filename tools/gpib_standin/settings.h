@@ -1,6 +1,6 @@
 // The stand-in driver's own settings, read from the environment at each use
 // so that a test can change them between calls.
-//   ORVEX_GPIB_SIM         path of the simulator's socket; "%d" stands for the board
+//   ORVEX_GPIB_SIM         path of the simulator's socket; every "%d" stands for the board
 //   ORVEX_GPIB_TIME_SCALE  multiplies every time-out (default 1)
 #pragma once
 

@@ -115,24 +115,24 @@ bool SimLink::EnsureConnected(int board) {
     return true;
 }
 
-SimLink::Result SimLink::Exchange(int board, const protocol::Request& request,
+SimLink::Result SimLink::Exchange(int board, const gpib_wire::Request& request,
                                   std::span<const std::byte> tail, std::span<std::byte> data,
                                   std::optional<std::chrono::milliseconds> wait) {
     if (!EnsureConnected(board)) return {Outcome::Unreachable, {}};
     const Deadline deadline = wait ? Deadline(Clock::now() + *wait) : Deadline(std::nullopt);
 
-    const protocol::Header header = protocol::Encode(request);
-    Io io = WriteAll(fd_, header, deadline);
+    const gpib_wire::Header header = gpib_wire::encode(request);
+    Io io = WriteAll(fd_, std::as_bytes(std::span(header)), deadline);
     if (io == Io::Done) io = WriteAll(fd_, tail, deadline);
-    protocol::Header answer{};
-    if (io == Io::Done) io = ReadAll(fd_, answer, deadline);
+    gpib_wire::Header answer{};
+    if (io == Io::Done) io = ReadAll(fd_, std::as_writable_bytes(std::span(answer)), deadline);
     if (io != Io::Done) {
         Drop();
         return {OutcomeOf(io), {}};
     }
 
-    const protocol::Response response = protocol::DecodeResponse(answer);
-    const bool carries_data = request.op == protocol::kOpRead && response.status == protocol::kStatusOk;
+    const gpib_wire::Response response = gpib_wire::decodeResponse(answer.data());
+    const bool carries_data = request.op == gpib_wire::Op::read && response.status == gpib_wire::Status::ok;
     if (carries_data) {
         if (response.length > data.size()) {
             Drop();
@@ -144,9 +144,9 @@ SimLink::Result SimLink::Exchange(int board, const protocol::Request& request,
             return {OutcomeOf(io), {}};
         }
     }
-    const bool known = response.status == protocol::kStatusOk ||
-                       response.status == protocol::kStatusNoListener ||
-                       response.status == protocol::kStatusTimeout;
+    const bool known = response.status == gpib_wire::Status::ok ||
+                       response.status == gpib_wire::Status::noListener ||
+                       response.status == gpib_wire::Status::timeout;
     if (!known) {
         Drop();
         return {Outcome::Malformed, response};

@@ -9,7 +9,7 @@
 #include <optional>
 #include <span>
 
-#include "protocol.h"
+#include "gpib_wire.h"
 
 namespace standin {
 
@@ -23,7 +23,7 @@ public:
     };
     struct Result {
         Outcome outcome = Outcome::Unreachable;
-        protocol::Response response{};
+        gpib_wire::Response response{};
     };
 
     SimLink() = default;
@@ -34,7 +34,7 @@ public:
     // Sends the request header and `tail`, then waits at most `wait` (no limit
     // when empty) for the response. A read's data goes into `data`; a read
     // response longer than `data` breaks the protocol.
-    Result Exchange(int board, const protocol::Request& request, std::span<const std::byte> tail,
+    Result Exchange(int board, const gpib_wire::Request& request, std::span<const std::byte> tail,
                     std::span<std::byte> data, std::optional<std::chrono::milliseconds> wait);
     void Drop();
 

@@ -1,6 +1,6 @@
 // The driver's status of the latest call: process-wide in the exported
-// user_ibsta, user_iberr and user_ibcntl, and per thread for ThreadIbsta and
-// friends.
+// status variables (user_ibsta or ibsta, and so on), and per thread for
+// ThreadIbsta and friends.
 #pragma once
 
 namespace standin {
@@ -15,6 +15,9 @@ struct Status {
 // the stand-in has finished when it returns, so CMPL is always set.
 int Report(int status, int error, int count);
 inline int ReportDone(int count = 0) { return Report(0, 0, count); }
+
+// Writes the exported status variables (status_exports.cpp).
+void PublishStatus(const Status& status);
 
 Status ThreadStatus();
 void SetThreadStatus(const Status& status);

@@ -24,6 +24,8 @@
 
 namespace orvex::sim {
 
+namespace gpib = ::gpib_wire;
+
 class GpibTransport final : public QObject, public Transport {
 public:
     static constexpr std::size_t kMaxQueuedReplies = 256;

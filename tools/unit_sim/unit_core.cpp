@@ -38,6 +38,12 @@ enum class Command {
     unknown
 };
 
+std::string journalText(std::string_view text) {
+    constexpr std::size_t limit = UnitCore::kJournalTextBytes;
+    if (text.size() <= limit) return printableBytes(text);
+    return printableBytes(text.substr(0, limit)) + "... (" + std::to_string(text.size()) + " bytes)";
+}
+
 Command classify(std::string_view text) {
     if (sameCommand(text, wire::kReset)) return Command::reset;
     if (sameCommand(text, wire::kIdentify)) return Command::identify;
@@ -92,20 +98,20 @@ Reply UnitCore::onLine(LineSource source, const AssembledLine& line) {
     if (line.kind == AssembledLine::Kind::continuation) {
         // The rest of a code test that was answered when its message ended.
     } else if (line.kind == AssembledLine::Kind::overlong) {
-        link.unknown.add("overlong line: " + printableBytes(text));
+        link.unknown.add("overlong line: " + journalText(text));
     } else if (source.link == Link::lan && text == std::string_view(&wire::kLockRequest, 1)) {
-        link.commands.add(printableBytes(text));
+        link.commands.add(journalText(text));
         reply = onLockRequest(source.connection);
     } else if (source.link == Link::lan && !holdsLock(source.connection)) {
         // A connection without the lock is not listened to.
         if (LanConnection* lan = connection(source.connection)) ++lan->rejectedLines;
-        link.unknown.add("without lock: " + printableBytes(text));
+        link.unknown.add("without lock: " + journalText(text));
     } else if (text.empty()) {
         // The serial uploader opens with a bare CR LF to clear the unit's input.
     } else if (classify(text) == Command::record) {
         reply = onRecord(source, text);
     } else {
-        link.commands.add(printableBytes(text));
+        link.commands.add(journalText(text));
         reply = onCommand(source, text);
     }
     changed();
@@ -126,7 +132,7 @@ Reply UnitCore::onRecord(LineSource source, std::string_view text) {
     if (problem) {
         imageFaulty_ = true;
         ++journal_.recordsInvalid;
-        journal_.invalidRecords.add({source.link, recordIndex_, *problem, printableBytes(text)});
+        journal_.invalidRecords.add({source.link, recordIndex_, *problem, journalText(text)});
     } else {
         ++journal_.recordsAccepted;
     }
@@ -188,7 +194,7 @@ Reply UnitCore::onCommand(LineSource source, std::string_view text) {
         case Command::unknown:
             break;
     }
-    link.unknown.add(printableBytes(text));
+    link.unknown.add(journalText(text));
     return {};
 }
 

@@ -37,6 +37,11 @@ public:
         std::function<void()> leftProgramming;  // after every EXIT: the image is final
     };
 
+    // How much of a received line the journal keeps: more than any HEX record
+    // (523 bytes), so a journalled record is whole, while a client sending junk
+    // cannot fill the journal with it.
+    static constexpr std::size_t kJournalTextBytes = 600;
+
     UnitCore(UnitConfig config, Hooks hooks);
 
     Reply onLine(LineSource source, const AssembledLine& line);

@@ -7,8 +7,10 @@
 #include <atomic>
 #include <cstddef>
 #include <span>
+#include <string>
 
 #include "gpib.h"
+#include "library_identity.h"
 
 namespace gpib::detail {
 
@@ -29,15 +31,24 @@ EntrySlot& Slot(Entry entry);
 // Set once the per-thread status function of that slot was looked up, found or not.
 std::atomic<bool>& LookedUp(Entry entry);
 
-// Copies the library's user_ibsta, user_iberr and user_ibcntl into the
-// process-wide status variables.
+// Copies the library's status variables (user_ibsta or ibsta, and so on)
+// into the process-wide ones.
 void RefreshStatus();
+
+// Sets ibsta, iberr, ibcnt and ibcntl (the last two to count), each stored
+// atomically, so that threads calling the driver at once never tear them.
+void StoreProcessWideStatus(int status, int error, int count);
+// Reads one of them the same way.
+int LoadProcessWide(int& variable);
 
 // The library's handle and exports, as stored at load; all null while unloaded.
 void* LibraryHandle();
-void StoreLibrary(void* handle, int* userIbsta, int* userIberr, int* userIbcntl, void* messageEntry);
+void StoreLibrary(void* handle, const StatusExports& exports, void* messageEntry);
 void* MessageEntry();
 void ClearLibrary();  // handle, message entry, status pointers, slots and lookup flags
+
+// Why the library cannot be used; empty once it is loaded.
+void SetLoaderProblem(std::string text);
 
 // The opened-descriptor list.
 void RecordOpened(int ud);  // ignored when the list is full

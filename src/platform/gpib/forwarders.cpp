@@ -35,23 +35,18 @@ template <StatusField Field>
 int ProcessWideStatus() {
     switch (Field) {
         case StatusField::Status:
-            return ibsta;
+            return LoadProcessWide(ibsta);
         case StatusField::Error:
-            return iberr;
+            return LoadProcessWide(iberr);
         case StatusField::Count:
-            return ibcnt;
+            return LoadProcessWide(ibcnt);
         case StatusField::LongCount:
-            return ibcntl;
+            return LoadProcessWide(ibcntl);
     }
-    return ibsta;
+    return LoadProcessWide(ibsta);
 }
 
-void SetProcessWideStatus(int status, int error, int count) {
-    ibsta = status;
-    iberr = error;
-    ibcnt = count;
-    ibcntl = count;
-}
+void SetProcessWideStatus(int status, int error, int count) { StoreProcessWideStatus(status, error, count); }
 
 // The per-thread status functions are optional in a driver library: look for
 // one once per load, under the loader lock, and remember that we looked.
@@ -64,6 +59,26 @@ void LookUpOnce(Entry entry, const char* driverName) {
         if (void* address = dlsym(handle, driverName)) Slot(entry).store(address);
     }
     LookedUp(entry).store(true);
+}
+
+// The library's status variables belong to whichever thread's call wrote them
+// last, and the library writes them while another thread may be reading. A
+// library that keeps each thread's status answers for this thread's call alone,
+// so that is read where it exists; a thunking library keeps none.
+void RefreshCallerStatus() {
+    if (__isThunkingDLL.load() == 0) {
+        const int status = ThreadIbsta();
+        const int error = ThreadIberr();
+        const int count = ThreadIbcntl();
+        const bool perThread = Slot(Entry::ThreadIbsta).load() != nullptr &&
+                               Slot(Entry::ThreadIberr).load() != nullptr &&
+                               Slot(Entry::ThreadIbcntl).load() != nullptr;
+        if (perThread) {
+            StoreProcessWideStatus(status, error, count);
+            return;
+        }
+    }
+    RefreshStatus();
 }
 
 // Resolves the entry point on first use, calls it between the runtime's
@@ -87,7 +102,7 @@ typename Group::Result Forward(const char* driverName, Invoke invoke) {
         if (__isThunkingDLL.load() == 1) return __SetGPIBGlobals(ERR | (ThreadIbsta() & CMPL), ECAP, 0);
         if (slot.load() == nullptr && !__LoadGPIBDLLAndResolve(driverName, &slot)) return ThreadIbsta();
         const Result result = invoke(reinterpret_cast<Fn>(slot.load()));
-        RefreshStatus();
+        RefreshCallerStatus();
         return result;
     } else {
         if (slot.load() == nullptr && !__LoadGPIBDLLAndResolve(driverName, &slot)) {
@@ -97,11 +112,11 @@ typename Group::Result Forward(const char* driverName, Invoke invoke) {
         const auto entry = reinterpret_cast<Fn>(slot.load());
         if constexpr (std::is_void_v<Result>) {
             invoke(entry);
-            RefreshStatus();
+            RefreshCallerStatus();
             CallHook(__RepostAllIbMessages_fnptr);
         } else {
             const Result result = invoke(entry);
-            RefreshStatus();
+            RefreshCallerStatus();
             CallHook(__RepostAllIbMessages_fnptr);
             return result;
         }

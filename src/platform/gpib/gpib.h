@@ -8,6 +8,7 @@
 #pragma once
 
 #include <atomic>
+#include <cstddef>
 #include <mutex>
 
 #include "gpib_constants.h"
@@ -64,6 +65,20 @@ bool __MakeSureGPIBDLLIsLoaded();
 // status variables holding ERR and the binding's code.
 bool __LoadGPIBDLLAndResolve(const char* entryName, EntrySlot* slot);
 void __UnloadGPIBDLL();
+
+// Why the driver library cannot be used, e.g. "no GPIB driver library
+// libgpib.so.0 found (searched LD_LIBRARY_PATH=<value or unset> and the system
+// library path)" or "libgpib.so.0 refused: it lacks the export Send". Empty
+// while the library is loaded or not yet tried. Copies at most size-1 bytes and
+// terminates; returns the length copied, or -1 without room for the NUL.
+int LoaderProblemText(char* text, std::size_t size);
+template <std::size_t N>
+int LoaderProblem(char (&text)[N]) {
+    return LoaderProblemText(text, N);
+}
+// The driver's name for an iberr value ("ENEB", "ENOL", "EABO", ...), "E?"
+// when unknown.
+const char* ErrorName(int iberr);
 
 extern std::atomic<int> __gpibDLLLoaded;     // 1 once loaded and tested
 extern std::atomic<int> __isThunkingDLL;     // 1 if the library exports ibmessage

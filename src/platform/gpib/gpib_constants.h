@@ -39,6 +39,12 @@ inline constexpr int EBUS = 14;  // bus error on a command byte
 inline constexpr int ESTB = 15;  // serial poll status bytes lost
 inline constexpr int ESRQ = 16;  // SRQ stuck on
 inline constexpr int ETAB = 20;  // table problem
+inline constexpr int ELCK = 21;  // the interface is locked
+inline constexpr int EARM = 22;  // ibnotify could not rearm the callback
+inline constexpr int EHDL = 23;  // invalid handle
+inline constexpr int EWIP = 26;  // wait already in progress
+inline constexpr int ERST = 27;  // the notification was cancelled by a reset
+inline constexpr int EPWR = 28;  // the interface lost power
 
 // The binding's own codes, reported in iberr when the driver library cannot be
 // used; ibcnt and ibcntl then hold the operating system's error code.

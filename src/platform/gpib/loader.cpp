@@ -5,11 +5,14 @@
 #include <array>
 #include <cerrno>
 #include <chrono>
+#include <cstdlib>
 #include <cstring>
+#include <string>
 #include <thread>
 
 #include "binding_state.h"
 #include "gpib.h"
+#include "library_identity.h"
 #include "loader_lock.h"
 
 namespace gpib {
@@ -22,13 +25,7 @@ namespace detail {
 namespace {
 
 constexpr const char* kDriverLibrary = "libgpib.so.0";
-constexpr const char* kStatusExport = "user_ibsta";
-constexpr const char* kErrorExport = "user_iberr";
-constexpr const char* kCountExport = "user_ibcntl";
-// The identification text that every genuine driver library exports; the
-// identity test accepts a library whose text begins with the maker's notice.
-constexpr const char* kNoticeExport = "gpib_driver_notice";
-constexpr const char* kMakerNotice = "GPIB driver library for IEEE 488.2 controllers";
+constexpr const char* kLibraryPathSetting = "LD_LIBRARY_PATH";
 // A library that can take over a descriptor's messages exports this entry; it
 // keeps no per-thread status and does its own notification.
 constexpr const char* kMessageExport = "ibmessage";
@@ -40,9 +37,10 @@ std::array<EntrySlot, kEntryPointCount> g_slots{};
 std::array<std::atomic<bool>, kEntryPointCount> g_looked_up{};
 
 std::atomic<void*> g_handle{nullptr};
-std::atomic<int*> g_user_ibsta{nullptr};
-std::atomic<int*> g_user_iberr{nullptr};
-std::atomic<int*> g_user_ibcntl{nullptr};
+std::atomic<const int*> g_status{nullptr};
+std::atomic<const int*> g_error{nullptr};
+std::atomic<const long*> g_long_count{nullptr};
+std::atomic<const int*> g_count{nullptr};
 std::atomic<void*> g_message_entry{nullptr};
 
 std::array<CriticalSection*, 4> CriticalSections() {
@@ -55,6 +53,19 @@ struct LoadFailure {
     int systemError;
 };
 
+// The loader's own words say "No such file" when the search found nothing;
+// anything else (wrong architecture, a missing dependency) is worth showing.
+std::string NotLoadableText(const char* loaderMessage) {
+    const char* path = std::getenv(kLibraryPathSetting);
+    const std::string searched =
+        std::string(kLibraryPathSetting) + "=" + (path != nullptr ? path : "<unset>");
+    if (loaderMessage == nullptr || std::strstr(loaderMessage, "No such file") != nullptr) {
+        return std::string("no GPIB driver library ") + kDriverLibrary + " found (searched " + searched +
+               " and the system library path)";
+    }
+    return std::string(kDriverLibrary) + " cannot be loaded: " + loaderMessage;
+}
+
 // Opens the library and checks that it is a driver library; on success the
 // library is stored and ready. Called with the loader lock held.
 bool OpenTestedLibrary(LoadFailure& failure) {
@@ -62,27 +73,21 @@ bool OpenTestedLibrary(LoadFailure& failure) {
     void* handle = dlopen(kDriverLibrary, RTLD_NOW | RTLD_LOCAL);
     if (handle == nullptr) {
         failure = {kLibraryNotLoadable, SystemErrorOr(ENOENT)};
+        SetLoaderProblem(NotLoadableText(dlerror()));
         return false;
     }
     errno = 0;
-    auto* status = static_cast<int*>(dlsym(handle, kStatusExport));
-    auto* error = static_cast<int*>(dlsym(handle, kErrorExport));
-    auto* count = static_cast<int*>(dlsym(handle, kCountExport));
-    const auto* notice = static_cast<const char*>(dlsym(handle, kNoticeExport));
-    if (status == nullptr || error == nullptr || count == nullptr || notice == nullptr) {
-        failure = {kStatusExportsMissing, SystemErrorOr(ENOENT)};
-        dlclose(handle);
-        return false;
-    }
-    // strncmp stops at the library's terminating NUL: a short text cannot be over-read.
-    if (std::strncmp(notice, kMakerNotice, std::strlen(kMakerNotice)) != 0) {
-        failure = {kIdentityMismatch, SystemErrorOr(0)};
+    const IdentityCheck identity = CheckIdentity(handle);
+    if (identity.code != 0) {
+        failure = {identity.code, SystemErrorOr(ENOENT)};
+        SetLoaderProblem(identity.problem);
         dlclose(handle);
         return false;
     }
     void* message = dlsym(handle, kMessageExport);
     for (CriticalSection* section : CriticalSections()) section->Initialize();
-    StoreLibrary(handle, status, error, count, message);
+    StoreLibrary(handle, identity.exports, message);
+    SetLoaderProblem({});
     __isThunkingDLL.store(message != nullptr ? 1 : 0);
     __gpibDLLLoaded.store(1);
     return true;
@@ -95,33 +100,31 @@ EntrySlot& Slot(Entry entry) { return g_slots[static_cast<std::size_t>(entry)]; 
 std::atomic<bool>& LookedUp(Entry entry) { return g_looked_up[static_cast<std::size_t>(entry)]; }
 
 void RefreshStatus() {
-    const int* status = g_user_ibsta.load();
-    const int* error = g_user_iberr.load();
-    const int* count = g_user_ibcntl.load();
-    if (status == nullptr || error == nullptr || count == nullptr) return;
-    ibsta = *status;
-    iberr = *error;
-    ibcnt = *count;
-    ibcntl = *count;
+    const StatusExports exports{g_status.load(), g_error.load(), g_long_count.load(), g_count.load()};
+    if (exports.status == nullptr || exports.error == nullptr) return;
+    // The binding's counts are 32-bit; no transfer of this program comes near that.
+    StoreProcessWideStatus(*exports.status, *exports.error, static_cast<int>(ReadCount(exports)));
 }
 
 void* LibraryHandle() { return g_handle.load(); }
 
 void* MessageEntry() { return g_message_entry.load(); }
 
-void StoreLibrary(void* handle, int* userIbsta, int* userIberr, int* userIbcntl, void* messageEntry) {
-    g_user_ibsta.store(userIbsta);
-    g_user_iberr.store(userIberr);
-    g_user_ibcntl.store(userIbcntl);
+void StoreLibrary(void* handle, const StatusExports& exports, void* messageEntry) {
+    g_status.store(exports.status);
+    g_error.store(exports.error);
+    g_long_count.store(exports.longCount);
+    g_count.store(exports.count);
     g_message_entry.store(messageEntry);
     g_handle.store(handle);
 }
 
 void ClearLibrary() {
     g_message_entry.store(nullptr);
-    g_user_ibsta.store(nullptr);
-    g_user_iberr.store(nullptr);
-    g_user_ibcntl.store(nullptr);
+    g_status.store(nullptr);
+    g_error.store(nullptr);
+    g_long_count.store(nullptr);
+    g_count.store(nullptr);
     for (EntrySlot& slot : g_slots) slot.store(nullptr);
     for (std::atomic<bool>& flag : g_looked_up) flag.store(false);
     g_handle.store(nullptr);
@@ -176,10 +179,7 @@ void __UnloadGPIBDLL() {
         dlclose(handle);
         for (CriticalSection* section : CriticalSections()) section->Delete();
         ClearLibrary();
-        ibsta = 0;
-        iberr = 0;
-        ibcnt = 0;
-        ibcntl = 0;
+        StoreProcessWideStatus(0, 0, 0);
         __isThunkingDLL.store(0);
         __gpibDLLLoaded.store(0);
     }

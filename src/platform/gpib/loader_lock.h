@@ -1,27 +1,23 @@
 // The process-wide loader lock. It serialises loading and every name lookup
-// across the threads of the process and across every module of the process
-// that carries this binding, so it is a named object whose name holds the
-// process ID: the POSIX named semaphore "/GPIB driver binding lock <pid>"
-// (value 1 when free). All modules that open that name share one semaphore.
+// across the threads of the process. It is a recursive mutex of this module:
+// a thread that holds it (setting the status while loading looks up
+// SetGpibStatusVariablesForThread) takes it again without waiting.
 //
-// A semaphore has no owner, so re-entry is counted per thread inside this
-// module: a thread that holds the lock (setting the status while loading
-// looks up SetGpibStatusVariablesForThread) takes it again without waiting.
-//
-// The name is unlinked when the lock is closed (at unload, or at the latest
-// when the process exits normally). A process killed in between leaves
-// /dev/shm/"sem.GPIB driver binding lock <pid>" behind; it is harmless unless
-// it was killed while loading and a later process gets the same ID.
+// A named system object would outlive a killed process, and a later process
+// that happened to get the same ID would wait on it for ever; a mutex of the
+// process cannot be left behind. The price: another module of the same process
+// that carries its own copy of the binding has its own lock.
 #pragma once
 
 namespace gpib::detail {
 
-// Creates the lock if the process has none yet, then waits for it without
-// limit. Returns 0, or the system's error code when the lock cannot be created.
+// Waits for the lock without limit. Returns 0 (the system's error code if it
+// ever could not be taken).
 int AcquireLoaderLock();
 void ReleaseLoaderLock();
+// Whether a load was attempted since the last unload.
 bool LoaderLockExists();
-// Closes the lock and removes its name; the next acquisition creates it anew.
+// Marks the lock unused; unloading calls it.
 void CloseLoaderLock();
 
 // RAII holder: releases on scope exit what it acquired.

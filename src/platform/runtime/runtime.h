@@ -107,7 +107,8 @@ int QuitUserInterface(int returnCode);
 int SetCtrlVal(int panel, int control, const char* text);
 int SetCtrlVal(int panel, int control, int value);
 int GetCtrlVal(int panel, int control, int* value);
-// Copies at most `size` - 1 characters and always terminates.
+// Copies at most `size` - 1 bytes (never half a character) and always
+// terminates; kErrBufferTooSmall when the text had to be cut.
 int GetCtrlValText(int panel, int control, char* text, std::size_t size);
 template <std::size_t N>
 int GetCtrlVal(int panel, int control, char (&text)[N]) {
@@ -238,5 +239,36 @@ double TimeScale();
 // What InStandaloneExecutable reports (1 by default); tests of the GPIB
 // binding's stop handling switch it.
 void SetStandaloneExecutable(int standalone);
+
+// ---- Failure causes and ports -------------------------------------------------
+// Why the last serial or TCP operation that failed did so, in words a technician
+// can act on; empty when none failed since ClearFailureDetail. Copies at most
+// size-1 bytes and terminates; returns the length copied, or kErrBufferTooSmall
+// without room for the terminating NUL.
+int GetFailureDetailText(char* text, std::size_t size);
+template <std::size_t N>
+int GetFailureDetail(char (&text)[N]) {
+    return GetFailureDetailText(text, N);
+}
+void ClearFailureDetail();
+
+// The device path "COMn" resolves to (see the serial ports above): 0, or
+// kErrPortNumber, or kErrBufferTooSmall when the path was cut to fit.
+int ComPortDeviceText(int port, char* path, std::size_t size);
+template <std::size_t N>
+int ComPortDevice(int port, char (&path)[N]) {
+    return ComPortDeviceText(port, path, N);
+}
+
+// One line per serial device present (e.g. "/dev/ttyUSB0  FTDI FT232R USB UART
+// vendor 0403 product 6001 serial A10K3XYZ  -> COM3" or "-> (no COMn)"), then
+// which COMn links point where. Returns the count of devices, or -1 without
+// an output file.
+int WriteSerialPortList(std::FILE* out);
+
+// Sets the tooltip of one item (by its value) of a ring control: 0, or
+// kErrInvalidPanel, kErrInvalidControl, kErrTypeMismatch (not a ring) or
+// kErrValueNotInList.
+int SetRingItemToolTip(int panel, int control, int itemValue, const char* text);
 
 }  // namespace runtime

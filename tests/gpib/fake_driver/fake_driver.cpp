@@ -11,7 +11,7 @@
 extern "C" {
 int user_ibsta = 0;
 int user_iberr = 0;
-int user_ibcntl = 0;
+long user_ibcntl = 0;  // the driver API declares the count long
 }
 
 namespace {

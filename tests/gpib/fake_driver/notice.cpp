@@ -1,8 +1,4 @@
-// The identification text: a genuine driver library's, or that of some other
-// maker's library of the same name (FAKE_NOTICE_FOREIGN).
+// An identification text, as some driver libraries export: an optional extra
+// that the binding does not need (variant no_notice hides it).
 extern "C" __attribute__((visibility("default"))) const char gpib_driver_notice[] =
-#ifdef FAKE_NOTICE_FOREIGN
-    "Bus interface library for measurement controllers";
-#else
     "GPIB driver library for IEEE 488.2 controllers - recording fake";
-#endif

@@ -18,7 +18,18 @@ Led::Led(QWidget* parent) : QWidget(parent) { setSizePolicy(QSizePolicy::Fixed, 
 void Led::setLit(bool lit) {
     if (lit == lit_) return;
     lit_ = lit;
+    describeState();
     update();
+}
+
+void Led::setLabel(const QString& label) {
+    setAccessibleName(label);
+    describeState();
+}
+
+void Led::describeState() {
+    if (accessibleName().isEmpty()) return;
+    setAccessibleDescription(accessibleName() + (lit_ ? QStringLiteral(": on") : QStringLiteral(": off")));
 }
 
 QSize Led::sizeHint() const {

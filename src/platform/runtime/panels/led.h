@@ -15,6 +15,10 @@ public:
     void setLit(bool lit);
     bool isLit() const { return lit_; }
 
+    // The label the lamp is known by; its accessible description then tells
+    // whether it is lit ("Transmit: on"), following every change.
+    void setLabel(const QString& label);
+
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -22,6 +26,8 @@ protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
+    void describeState();
+
     bool lit_ = false;
 };
 

@@ -18,6 +18,7 @@
 #include <tuple>
 #include <vector>
 
+#include "accessibility.h"
 #include "callback_table.h"
 #include "control_widgets.h"
 #include "menu_bar.h"
@@ -201,7 +202,7 @@ int BuildPanel(const PanelDescription& desc, Panel& panel) {
     if (!ResolveCallbacks(desc, callbacks)) return kErrCallbackName;
 
     panel.name = desc.name;
-    panel.window = std::make_unique<QWidget>();
+    panel.window = std::make_unique<TopLevelPanel>();
     QWidget* window = panel.window.get();
     window->setObjectName(desc.name);
     window->setWindowTitle(desc.title);
@@ -237,6 +238,7 @@ int BuildPanel(const PanelDescription& desc, Panel& panel) {
     for (auto& [name, area] : areas) FinishArea(area);
     if (areas.at(QString()).grid->count() == 0) areas.at(QString()).container->hide();
     SetTabOrder(std::move(placements));
+    NameControls(panel.controls);
 
     for (const Control& control : panel.controls) {
         ApplyEditability(control);

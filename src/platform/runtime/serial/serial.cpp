@@ -7,12 +7,16 @@
 
 #include <termios.h>
 
+#include <cerrno>
+
 #include <array>
 #include <memory>
 #include <optional>
 
 #include "deadline.h"
 #include "paint_pump.h"
+#include "failure_detail.h"
+#include "port_probe.h"
 #include "runtime.h"
 #include "serial_device.h"
 
@@ -21,6 +25,7 @@ namespace {
 
 struct ComPort {
     std::unique_ptr<QSerialPort> device;  // null while the port is closed
+    QString label;                        // "/dev/ttyUSB0 (COM3)", for failure details
     double timeout_s = kDefaultComTimeout_s;
     // The far end went away (a hung-up line reads as an endless error): the
     // device is closed, the port stays open for the program until CloseCom.
@@ -59,6 +64,9 @@ void ReleaseDevice(QSerialPort& device) {
 void MarkVanished(ComPort& entry) {
     if (entry.device) ReleaseDevice(*entry.device);
     entry.vanished = true;
+    detail::SetFailureDetail(
+        QStringLiteral("lost the line to %1: the adapter was unplugged or the far end closed it")
+            .arg(entry.label));
 }
 
 bool IsLineLost(QSerialPort::SerialPortError error) {
@@ -121,12 +129,31 @@ std::optional<QSerialPort::StopBits> StopBitsFromCount(int stopBits) {
     }
 }
 
+// The n of "COMn" in the name, else the port's own number.
+int ComNumberFor(int port, const char* deviceName) {
+    if (deviceName == nullptr) return port;
+    return detail::ComNumber(deviceName).value_or(port);
+}
+
 // "COMn" through the port links, an empty name as "COM<port>", any other text
 // as the device's path.
 QString DevicePathFor(int port, const char* deviceName) {
     if (deviceName == nullptr || *deviceName == '\0') return detail::ComDevicePath(port);
     if (const auto number = detail::ComNumber(deviceName)) return detail::ComDevicePath(*number);
     return QString::fromLocal8Bit(deviceName);
+}
+
+// Why QSerialPort could not open a device that opens when probed: its lock
+// file is held by another program, or the device went away in between.
+int SystemErrorOf(QSerialPort::SerialPortError error) {
+    switch (error) {
+        case QSerialPort::PermissionError:
+            return EBUSY;
+        case QSerialPort::DeviceNotFoundError:
+            return ENOENT;
+        default:
+            return EIO;
+    }
 }
 
 // QSerialPort's software flow control also sets IXANY, under which any byte
@@ -199,12 +226,24 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     // them again: that re-open must work like a first one.
     if (entry->device) CloseCom(port);
 
-    const QString path = detail::DeviceToOpen(DevicePathFor(port, deviceName));
-    if (path.isEmpty()) return kErrPortOpen;
-
+    const QString named = DevicePathFor(port, deviceName);
+    const QString shown = detail::ShownDevice(named);
+    const int com_number = ComNumberFor(port, deviceName);
+    const QString path = detail::DeviceToOpen(named);
+    if (path.isEmpty()) {
+        detail::SetFailureDetail(detail::OpenFailureText(ENOENT, shown, com_number));
+        return kErrPortOpen;
+    }
     auto device = std::make_unique<QSerialPort>();
     device->setPortName(path);
-    if (!device->open(QIODevice::ReadWrite)) return kErrPortOpen;
+    if (!device->open(QIODevice::ReadWrite)) {
+        // QSerialPort reports a refused open and a port locked by another
+        // program alike; the device itself tells them apart.
+        const int probed = detail::ProbeOpenError(path);
+        const int error = probed != 0 ? probed : SystemErrorOf(device->error());
+        detail::SetFailureDetail(detail::OpenFailureText(error, shown, com_number));
+        return kErrPortOpen;
+    }
     // Queue sizes are left to the system and to QSerialPort, which grow them
     // as needed; 0 asks for exactly that.
     const bool configured = device->setBaudRate(qint32(baudRate)) &&
@@ -212,6 +251,10 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
                             device->setParity(*parity_setting) && device->setStopBits(*stop_setting) &&
                             device->setFlowControl(QSerialPort::NoFlowControl);
     if (!configured) {
+        detail::SetFailureDetail(QStringLiteral("cannot configure %1 (COM%2): %3")
+                                     .arg(shown)
+                                     .arg(com_number)
+                                     .arg(device->errorString()));
         ReleaseDevice(*device);
         return kErrPortOpen;
     }
@@ -219,6 +262,7 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
     WatchForLostLine(port, *device);
     *entry = ComPort{};
     entry->device = std::move(device);
+    entry->label = QStringLiteral("%1 (COM%2)").arg(shown).arg(com_number);
     if (!g_cleanup_registered) {
         // Ports must not outlive the application object their notifiers need.
         qAddPostRoutine(CloseAllPorts);
@@ -254,6 +298,11 @@ int ComWrt(int port, const char* buffer, int count) {
         if (remaining_ms == 0) {
             // The line is held (XOFF) or stuck: what is left stays queued and
             // follows when it moves on, unless FlushOutQ discards it.
+            detail::SetFailureDetail(
+                QStringLiteral("%1 took no data for %2 s: the unit holds the line (XOFF) "
+                               "or the cable lacks its handshake wires")
+                    .arg(entry.label)
+                    .arg(ScaledTimeout_s(entry)));
             return kErrPortWrite;
         }
         if (device.waitForBytesWritten(detail::PaintSlice_ms(remaining_ms))) continue;

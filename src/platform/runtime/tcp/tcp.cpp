@@ -16,6 +16,7 @@
 
 #include "deadline.h"
 #include "paint_pump.h"
+#include "failure_detail.h"
 #include "runtime.h"
 #include "tcp_address.h"
 
@@ -30,6 +31,7 @@ constexpr int kHighestPort = 65535;
 
 struct Connection {
     std::unique_ptr<QTcpSocket> socket;
+    QString label;  // "192.168.001.010:5025" as the operator typed it, for failure details
     TCPCallbackPtr callback = nullptr;
     void* callback_data = nullptr;
 };
@@ -43,6 +45,31 @@ double ScaledSeconds(unsigned timeout_ms) { return double(timeout_ms) / 1000.0 *
 QTcpSocket* SocketOf(unsigned handle) {
     const auto found = g_connections.find(handle);
     return found == g_connections.end() ? nullptr : found->second.socket.get();
+}
+
+QString LabelOf(unsigned handle) {
+    const auto found = g_connections.find(handle);
+    return found == g_connections.end() ? QString() : found->second.label;
+}
+
+// Why a connection could not be made, in the operator's terms: the time-out
+// is the one asked for, whatever the test time scale made of it.
+QString ConnectFailureText(const QTcpSocket& socket, const QString& label, unsigned timeout_ms) {
+    switch (socket.error()) {
+        case QAbstractSocket::ConnectionRefusedError:
+            return QStringLiteral("connection refused by %1").arg(label);
+        case QAbstractSocket::SocketTimeoutError:
+        case QAbstractSocket::UnknownSocketError:  // the wait ran out before the system gave up
+            return QStringLiteral("no answer from %1 within %2 s")
+                .arg(label)
+                .arg(double(timeout_ms) / 1000.0);
+        case QAbstractSocket::HostNotFoundError:
+            return QStringLiteral("%1 is not a valid address (no such host)").arg(label.section(':', 0, -2));
+        case QAbstractSocket::NetworkError:
+            return QStringLiteral("no route to %1: check the cable and the address").arg(label);
+        default:
+            return QStringLiteral("cannot connect to %1: %2").arg(label, socket.errorString());
+    }
 }
 
 void DropAllConnections() {
@@ -139,6 +166,12 @@ void WireSignals(unsigned handle, QTcpSocket& socket) {
         Qt::QueuedConnection);
 }
 
+// The unit closed the connection, or it broke: records the cause, returns `error`.
+int ConnectionLost(unsigned handle, int error) {
+    detail::SetFailureDetail(QStringLiteral("%1 closed the connection").arg(LabelOf(handle)));
+    return error;
+}
+
 }  // namespace
 
 int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char* serverHostName,
@@ -149,7 +182,16 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
     if (QCoreApplication::instance() == nullptr) return kErrNoApplication;
 
     const detail::ServerAddress address = detail::ReadServerAddress(serverHostName);
-    if (address.form == detail::AddressForm::Malformed) return kErrTcpConnect;
+    if (address.form == detail::AddressForm::Malformed) {
+        const QString typed = QString::fromUtf8(serverHostName).trimmed();
+        detail::SetFailureDetail(typed.isEmpty() ? QStringLiteral("no address given")
+                                                 : QStringLiteral("%1 is not a valid address").arg(typed));
+        return kErrTcpConnect;
+    }
+    const unsigned wait_ms = timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms;
+    const QString label = QStringLiteral("%1:%2")
+                              .arg(QString::fromUtf8(address.name.data(), qsizetype(address.name.size())))
+                              .arg(portNumber);
 
     auto socket = std::make_unique<QTcpSocket>();
     const auto port = quint16(portNumber);
@@ -160,19 +202,20 @@ int ConnectToTCPServer(unsigned* conversationHandle, int portNumber, const char*
         // on top of the time-out below.
         socket->connectToHost(QString::fromUtf8(address.name.data(), qsizetype(address.name.size())), port);
     }
-    const detail::Deadline deadline(ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
+    const detail::Deadline deadline(ScaledSeconds(wait_ms));
     const BlockingCall blocking;
     // QTcpSocket abandons an attempt whose wait times out: the slices that
     // keep the window painted watch the descriptor, Qt only completes.
     if (!detail::PollWhilePainting(int(socket->socketDescriptor()), POLLOUT, deadline) ||
         !socket->waitForConnected(deadline.remaining_ms())) {
+        detail::SetFailureDetail(ConnectFailureText(*socket, label, wait_ms));
         socket->abort();
         return kErrTcpConnect;
     }
 
     const unsigned handle = ++g_last_handle;
     WireSignals(handle, *socket);
-    g_connections[handle] = Connection{std::move(socket), callback, callbackData};
+    g_connections[handle] = Connection{std::move(socket), label, callback, callbackData};
     if (!g_cleanup_registered) {
         // Sockets must not outlive the application object their notifiers need.
         qAddPostRoutine(DropAllConnections);
@@ -187,11 +230,12 @@ int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dat
     if (socket == nullptr) return kErrTcpHandle;
     if (dataSize < 0 || (dataPointer == nullptr && dataSize > 0)) return kErrTcpWrite;
     if (dataSize == 0) return 0;
-    if (socket->state() != QAbstractSocket::ConnectedState) return kErrTcpWrite;
+    if (socket->state() != QAbstractSocket::ConnectedState)
+        return ConnectionLost(conversationHandle, kErrTcpWrite);
 
     const auto* data = static_cast<const char*>(dataPointer);
     const qint64 direct = SendDirect(*socket, data, dataSize);
-    if (direct < 0) return kErrTcpWrite;
+    if (direct < 0) return ConnectionLost(conversationHandle, kErrTcpWrite);
     if (direct == dataSize) return dataSize;
     // What the system did not take at once goes through the socket's buffer.
     if (socket->write(data + direct, dataSize - direct) != dataSize - direct) return kErrTcpWrite;
@@ -199,11 +243,18 @@ int ClientTCPWrite(unsigned conversationHandle, const void* dataPointer, int dat
     const detail::Deadline deadline(ScaledSeconds(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms));
     const BlockingCall blocking;
     while (socket->bytesToWrite() > 0) {
-        if (socket->state() != QAbstractSocket::ConnectedState) return kErrTcpWrite;
+        if (socket->state() != QAbstractSocket::ConnectedState)
+            return ConnectionLost(conversationHandle, kErrTcpWrite);
         const int remaining_ms = deadline.remaining_ms();
         // The peer does not take the data: the rest stays queued and follows
         // when it does (it cannot be taken back from the stream).
-        if (remaining_ms == 0) return kErrTcpTimeout;
+        if (remaining_ms == 0) {
+            detail::SetFailureDetail(
+                QStringLiteral("%1 took no data within %2 s")
+                    .arg(LabelOf(conversationHandle))
+                    .arg(double(timeout_ms == 0 ? kDefaultTcpTimeout_ms : timeout_ms) / 1000.0));
+            return kErrTcpTimeout;
+        }
         if (!socket->waitForBytesWritten(detail::PaintSlice_ms(remaining_ms))) detail::KeepPainting();
     }
     return dataSize;
@@ -230,7 +281,8 @@ int ClientTCPRead(unsigned conversationHandle, void* dataBuffer, int dataSize, u
         return got < 0 ? kErrTcpRead : int(got);
     }
     // A closed connection with nothing left to read is an error, not silence.
-    return socket->state() == QAbstractSocket::ConnectedState ? 0 : kErrTcpRead;
+    if (socket->state() == QAbstractSocket::ConnectedState) return 0;
+    return ConnectionLost(conversationHandle, kErrTcpRead);
 }
 
 int DisconnectFromTCPServer(unsigned conversationHandle) {

@@ -1,5 +1,7 @@
 // The messages between the stand-in GPIB driver and the emulated unit on a
-// Unix stream socket, one socket per board. All numbers little-endian.
+// Unix stream socket, one socket per board, and where that socket is. The
+// driver (tools/gpib_standin) and the simulator (tools/unit_sim) both include
+// this header, so the two sides cannot drift. All numbers little-endian.
 //
 // Request: u8 op, u8 primary address, u8 flags, u8 0, u32 length, payload.
 //   'W' write:  payload = `length` data bytes; flags bit 0 = EOI with the last byte.
@@ -18,7 +20,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvex::sim::gpib {
+namespace gpib_wire {
 
 inline constexpr std::size_t kHeaderBytes = 8;
 inline constexpr std::size_t kReadTimeoutBytes = 4;
@@ -26,8 +28,6 @@ inline constexpr std::uint8_t kFlagEoi = 0x01;  // request: EOI sent; response: 
 // One write carries at most a piece of a HEX file or a command; anything far
 // larger is a broken peer.
 inline constexpr std::uint32_t kMaxWriteBytes = 1u << 20;
-inline constexpr int kDefaultBoard = 0;
-inline constexpr int kDefaultPrimaryAddress = 6;
 inline constexpr std::string_view kBoardPlaceholder = "%d";
 
 enum class Op : std::uint8_t { write = 'W', read = 'R', interfaceClear = 'I' };
@@ -77,12 +77,21 @@ inline Response decodeResponse(const std::uint8_t* header) {
     return {static_cast<Status>(header[0]), header[1], getU32(header + 4)};
 }
 
-// The socket path of a board: the pattern with "%d" replaced by its number.
+// The socket path of a board: the pattern (the driver's setting
+// ORVEX_GPIB_SIM, or the simulator's --gpib) with every "%d" replaced by the
+// board number, so "/run/gpib%d/board%d.sock" names one directory per board
+// too. A pattern without "%d" names one socket for every board. Replacement
+// text is never scanned again.
 inline std::string socketPathFor(std::string_view pattern, int board) {
-    std::string path(pattern);
-    const auto at = path.find(kBoardPlaceholder);
-    if (at != std::string::npos) path.replace(at, kBoardPlaceholder.size(), std::to_string(board));
-    return path;
+    const std::string number = std::to_string(board);
+    std::string path;
+    for (std::size_t from = 0;;) {
+        const std::size_t at = pattern.find(kBoardPlaceholder, from);
+        path.append(pattern.substr(from, at - from));
+        if (at == std::string_view::npos) return path;
+        path.append(number);
+        from = at + kBoardPlaceholder.size();
+    }
 }
 
-}  // namespace orvex::sim::gpib
+}  // namespace gpib_wire
