@@ -7,6 +7,7 @@
 #include "commands.h"
 #include "identification.h"
 #include "panel_handles.h"
+#include "run_observers.h"
 #include "run_state.h"
 #include "runtime.h"
 #include "upload_ids.h"
@@ -25,7 +26,10 @@ void show_identity() {
 
 }  // namespace
 
-void show_message(const char* text) { SetCtrlVal(update_handle, ids::UPDATE_ERR, text); }
+void show_message(const char* text) {
+    SetCtrlVal(update_handle, ids::UPDATE_ERR, text);
+    notify_message(text);
+}
 
 void show_progress_text(const char* text) {
     show_message(text);

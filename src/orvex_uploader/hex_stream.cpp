@@ -1,6 +1,7 @@
 #include "hex_stream.h"
 
 #include "panel_handles.h"
+#include "run_observers.h"
 #include "runtime.h"
 #include "upload_ids.h"
 
@@ -64,6 +65,7 @@ void show_progress() {
     if (firmware.k != shown_percent) {
         SetCtrlVal(update_handle, ids::UPDATE_NUMERICSLIDE, firmware.k);
         shown_percent = firmware.k;
+        notify_progress(firmware.k);
     }
     firmware.ii += firmware.lg;
     // Drawing events on every piece, even with nothing to repaint, is what

@@ -11,6 +11,8 @@
 #include "rs232_bus.h"
 #include "run_state.h"
 #include "runtime.h"
+#include "stop_requests.h"
+#include "update_record.h"
 #include "upload.h"
 #include "upload_ids.h"
 #include "waits.h"
@@ -90,6 +92,8 @@ int main(int /*argc*/, char* /*argv*/[]) {
         MessagePopup("Orvex Firmware Upgrade", message);
         return 1;
     }
+    watch_update_runs();
+    watch_stop_requests(StopMode::Window);
     DisplayPanel(update_handle);
     RunUserInterface();
     HidePanel(update_handle);
@@ -100,10 +104,7 @@ void BUS_232(int, int menuItem, void*, int) { choose_bus(menuItem); }
 void BUS_488(int, int menuItem, void*, int) { choose_bus(menuItem); }
 void BUS_LAN(int, int menuItem, void*, int) { choose_bus(menuItem); }
 
-void Exit_Program(int, int, void*, int) {
-    // During an upload the event loop ends only once START's callback has returned.
-    QuitUserInterface(0);
-}
+void Exit_Program(int, int, void*, int) { request_exit(); }
 
 int get_filename(int panel, int, int event, void*, int, int) {
     if (event != EVENT_COMMIT) return 0;

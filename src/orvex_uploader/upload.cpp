@@ -9,8 +9,10 @@
 #include "hex_stream.h"
 #include "identification.h"
 #include "panel_handles.h"
+#include "run_observers.h"
 #include "run_state.h"
 #include "runtime.h"
+#include "update_record.h"
 #include "upload_ids.h"
 #include "waits.h"
 
@@ -246,6 +248,7 @@ int start_update(int, int, int event, void*, int, int) {
     clear(identity.Newrev);
     clear(identity.Oldrev);
     if (event != EVENT_COMMIT) return close_run();
+    notify_run_started();
 
     run.failure = 0;
     run.programming = 1;
@@ -268,11 +271,10 @@ int start_update(int, int, int event, void*, int, int) {
 
     const BusEntry* entry = bus_by_text(bus_text);
     if (entry == nullptr) return close_run();
-    if (!inputs_acceptable(password, password_status, path_status)) {
-        last_outcome = Outcome::InputRefused;
-        return close_run();
-    }
-    last_outcome = run_update(*entry->bus, password);
+    last_outcome = inputs_acceptable(password, password_status, path_status)
+                       ? run_update(*entry->bus, password)
+                       : Outcome::InputRefused;
+    record_update(last_outcome);
     return close_run();
 }
 

@@ -167,6 +167,9 @@ int FlushOutQ(int port);
 int FlushInQ(int port);
 int SetXMode(int port, int mode);
 int SetComTime(int port, double timeout_s);
+// Makes "COM<port>" open `path` for the rest of this process, ahead of the
+// port links (nullptr or "" forgets it); kErrPortNumber when out of range.
+int SetComPortDevice(int port, const char* path);
 
 // ---- TCP client -----------------------------------------------------------------
 // Dotted addresses are read as decimal groups: "192.168.001.010" is 192.168.1.10.

@@ -374,4 +374,8 @@ int SetComTime(int port, double timeout_s) {
     return 0;
 }
 
+int SetComPortDevice(int port, const char* path) {
+    return detail::SetProcessComDevice(port, path) ? 0 : kErrPortNumber;
+}
+
 }  // namespace runtime

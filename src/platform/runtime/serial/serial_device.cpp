@@ -4,6 +4,7 @@
 #include <QDir>
 #include <QFileInfo>
 
+#include <array>
 #include <charconv>
 
 #include "runtime.h"
@@ -15,7 +16,20 @@ constexpr char kSerialDirVariable[] = "ORVEX_SERIAL_DIR";
 constexpr char kPortsDirUnderHome[] = ".config/orvex-uploader/ports";
 constexpr char kPseudoTerminalDir[] = "/dev/pts/";
 
+// Devices named for this process alone (a batch run given a device path);
+// they win over every other way of finding "COMn".
+std::array<QString, kMaxComPort + 1>& processDevices() {
+    static std::array<QString, kMaxComPort + 1> devices;
+    return devices;
+}
+
 }  // namespace
+
+bool SetProcessComDevice(int number, const char* path) {
+    if (number < 1 || number > kMaxComPort) return false;
+    processDevices()[number] = path != nullptr ? QString::fromLocal8Bit(path) : QString();
+    return true;
+}
 
 std::optional<int> ComNumber(std::string_view name) {
     if (name.size() < 4) return std::nullopt;
@@ -31,6 +45,8 @@ std::optional<int> ComNumber(std::string_view name) {
 }
 
 QString ComDevicePath(int number) {
+    if (number >= 1 && number <= kMaxComPort && !processDevices()[number].isEmpty())
+        return processDevices()[number];
     const QString name = QStringLiteral("COM%1").arg(number);
     const QString serial_dir = qEnvironmentVariable(kSerialDirVariable);
     if (!serial_dir.isEmpty()) return QDir(serial_dir).filePath(name);

@@ -11,7 +11,12 @@ namespace runtime::detail {
 // n of a "COMn" name (n = 1..kMaxComPort, letters in any case), or nothing.
 std::optional<int> ComNumber(std::string_view name);
 
-// The path that "COMn" stands for: COMn inside $ORVEX_SERIAL_DIR when that is
+// Makes "COMn" stand for `path` in this process (nullptr or "" forgets it);
+// false for a number out of range.
+bool SetProcessComDevice(int number, const char* path);
+
+// The path that "COMn" stands for: the device set for this process, if any;
+// else COMn inside $ORVEX_SERIAL_DIR when that is
 // set; else the entry COMn of ~/.config/orvex-uploader/ports/ when there is one
 // (usually a link to the real device); else /dev/ttyS<n-1>.
 QString ComDevicePath(int number);

@@ -1,0 +1,105 @@
+#include "cli.h"
+
+#include <QCommandLineOption>
+#include <QCommandLineParser>
+#include <QStringList>
+
+#include <charconv>
+
+namespace cli {
+namespace {
+
+constexpr char kProgramName[] = "orvex-uploader";
+constexpr char kHeadlessPlatform[] = "offscreen";
+
+QCommandLineOption hidden(QCommandLineOption option) {
+    option.setFlags(QCommandLineOption::HiddenFromHelp);
+    return option;
+}
+
+std::optional<double> positive_number(const QString& text) {
+    const std::string bytes = text.toStdString();
+    double value = 0.0;
+    const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), value);
+    if (error != std::errc() || end != bytes.data() + bytes.size() || !(value > 0.0)) return std::nullopt;
+    return value;
+}
+
+Options usage_error(const QString& text) {
+    Options options;
+    options.mode = Mode::UsageError;
+    options.text = text.toStdString();
+    return options;
+}
+
+}  // namespace
+
+Options Parse(int argc, char** argv, const char* version, const char* epilogue) {
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i) arguments << QString::fromLocal8Bit(argv[i]);
+
+    QCommandLineParser parser;
+    parser.setApplicationDescription(
+        "Loads an Intel HEX firmware file into a unit of the Orvex family over RS-232, GPIB or LAN.\n"
+        "Without options it opens its window; --batch updates one unit without one.");
+    const QCommandLineOption batch("batch", "Update the unit at RESOURCE with FILE, without a window.");
+    const QCommandLineOption json("json", "Batch: print the result as one JSON object.");
+    const QCommandLineOption record("record", "Append the update record to PATH instead of the default.",
+                                    "PATH");
+    const QCommandLineOption password_file(
+        "password-file", "Batch: the unit's password is the first line of PATH (else $ORVEX_PASSWORD).",
+        "PATH");
+    const QCommandLineOption list_ports("list-ports", "List the serial ports and the COMn names they go by.");
+    const QCommandLineOption time_scale = hidden(QCommandLineOption("time-scale", "tests only", "X"));
+    parser.addOptions({batch, json, record, password_file, list_ports, time_scale});
+    const QCommandLineOption help = parser.addHelpOption();
+    const QCommandLineOption version_option = parser.addVersionOption();
+    parser.addPositionalArgument("RESOURCE", "Batch: the unit, e.g. ASRL1::INSTR or GPIB0::6::INSTR.");
+    parser.addPositionalArgument("FILE", "Batch: the Intel HEX file.");
+
+    if (!parser.parse(arguments)) return usage_error(parser.errorText());
+
+    Options options;
+    if (parser.isSet(help)) {
+        options.mode = Mode::Help;
+        options.text = (parser.helpText().replace(QLatin1String("<executable_name>"), kProgramName) +
+                        QLatin1Char('\n') + QString::fromUtf8(epilogue))
+                           .toStdString();
+        return options;
+    }
+    if (parser.isSet(version_option)) {
+        options.mode = Mode::Version;
+        options.text = std::string(kProgramName) + ' ' + version;
+        return options;
+    }
+    options.json = parser.isSet(json);
+    if (parser.isSet(record)) options.record_path = parser.value(record).toStdString();
+    if (parser.isSet(password_file)) options.password_file = parser.value(password_file).toStdString();
+    if (parser.isSet(time_scale)) {
+        options.time_scale = positive_number(parser.value(time_scale));
+        if (!options.time_scale) return usage_error("--time-scale wants a number above 0");
+    }
+
+    const QStringList positional = parser.positionalArguments();
+    if (parser.isSet(list_ports)) {
+        if (parser.isSet(batch) || !positional.isEmpty())
+            return usage_error("--list-ports takes nothing else");
+        options.mode = Mode::ListPorts;
+        return options;
+    }
+    if (parser.isSet(batch)) {
+        if (positional.size() != 2) return usage_error("--batch wants a RESOURCE and a FILE");
+        options.mode = Mode::Batch;
+        options.resource = positional.at(0).toStdString();
+        options.file = positional.at(1).toStdString();
+        return options;
+    }
+    if (!positional.isEmpty()) return usage_error("RESOURCE and FILE go with --batch");
+    if (options.json || options.password_file)
+        return usage_error("--json and --password-file go with --batch");
+    return options;
+}
+
+void UseHeadlessPlatform() { qputenv("QT_QPA_PLATFORM", kHeadlessPlatform); }
+
+}  // namespace cli

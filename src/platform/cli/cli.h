@@ -1,0 +1,41 @@
+// The command line of orvex-uploader. Plain C++ on the outside; Qt's command
+// line parser behind it. Parsing needs no application object, so the program
+// can choose its Qt platform from the result before one exists.
+#pragma once
+
+#include <optional>
+#include <string>
+
+namespace cli {
+
+enum class Mode {
+    Window,     // no mode option: the panel
+    Batch,      // --batch RESOURCE FILE
+    ListPorts,  // --list-ports
+    Version,    // --version
+    Help,       // --help
+    UsageError,
+};
+
+struct Options {
+    Mode mode = Mode::Window;
+    std::string resource;  // Batch
+    std::string file;      // Batch
+    bool json = false;
+    std::optional<std::string> record_path;
+    std::optional<std::string> password_file;
+    std::optional<double> time_scale;  // hidden, for tests
+    // Help: the whole help text; Version: the version line; UsageError: what
+    // was wrong.
+    std::string text;
+};
+
+// Reads argv. `version` goes into --version; `epilogue` (exit codes and
+// examples) is appended to --help.
+Options Parse(int argc, char** argv, const char* version, const char* epilogue);
+
+// Qt draws nowhere: for the modes that need no window, before the
+// application object exists.
+void UseHeadlessPlatform();
+
+}  // namespace cli
