@@ -83,8 +83,8 @@ void measure_reply_latency() {
     });
 
     unsigned handle = 0;
-    if (runtime::ConnectToTCPServer(&handle, orvex::lan::kUnitPort, kPeerAddress, orvex::lan::ClientCallback, nullptr, 5000) !=
-        0) {
+    if (runtime::ConnectToTCPServer(&handle, orvex::lan::kUnitPort, kPeerAddress, orvex::lan::ClientCallback,
+                                    nullptr, 5000) != 0) {
         std::printf("reply latency: connect failed\n");
         peer.join();
         close(listener);

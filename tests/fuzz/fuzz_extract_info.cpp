@@ -15,9 +15,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
     std::memcpy(reply, data, used);
     std::memset(reply + used, 'A', sizeof reply - used);
     orvex::extract_info(reply, used);
-    for (const char* field :
-         {orvex::identity.Make, orvex::identity.Unit, orvex::identity.Model, orvex::identity.CalDate,
-          orvex::identity.SerialNo, orvex::identity.Rev}) {
+    for (const char* field : {orvex::identity.Make, orvex::identity.Unit, orvex::identity.Model,
+                              orvex::identity.CalDate, orvex::identity.SerialNo, orvex::identity.Rev}) {
         if (strnlen(field, orvex::kFieldSize) == orvex::kFieldSize) __builtin_trap();
     }
     if (orvex::run.ok_to_use != 0 && orvex::run.ok_to_use != 1) __builtin_trap();
