@@ -3,14 +3,10 @@
 // code and panel run in this process against the unit simulator; after every
 // run the message and outcome must be the bus's own for that fault, and the
 // descriptors, threads and connections the run took must be given back.
-#include <QTcpSocket>
-
-#include <array>
 #include <cstdio>
 #include <map>
 
 #include "fault_matrix.h"
-#include "gpib_bus.h"
 #include "lan_bus.h"
 #include "process_usage.h"
 #include "upload_fixture.h"
