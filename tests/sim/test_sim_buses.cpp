@@ -1,8 +1,9 @@
 // The simulator as a separate process on its three buses, driven by the plain
 // clients of wire_client.h: whole uploads on serial and LAN, the serial port
 // re-opened in the middle of programming, an RS-232 adapter that resets
-// mid-run, the LAN lock, and the GPIB rules of
-// reads, time-outs and addresses. The uploader's own end-to-end tests cover
+// mid-run, the LAN lock, the GPIB rules of reads, time-outs and addresses,
+// and the injected faults the uploader's soak relies on (NUL bytes, refused
+// records, links that reset or vanish). The uploader's own end-to-end tests cover
 // the rest (GPIB pieces and code tests, the faults the simulator can inject).
 #include "sim_process.h"
 #include "sim_test_texts.h"
@@ -264,6 +265,127 @@ private slots:
         const QJsonObject gpib = sim.record()["gpib"].toObject();
         QCOMPARE(gpib["noListener"].toInt(), 2);
         QCOMPARE(gpib["readTimeouts"].toInt(), 1);
+    }
+
+    // A NUL byte put into the identification where asked, the line end kept.
+    void nulInReply_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<QByteArray>("reply");
+        const QByteArray fields = QByteArray::fromStdString(kIdentity).chopped(2);
+        QTest::newRow("before the line end")
+            << QStringList{"--nul", "idn"} << fields + QByteArray("\0\r\n", 3);
+        QTest::newRow("first") << QStringList{"--nul", "idn@0"} << QByteArray("\0", 1) + fields + "\r\n";
+        QTest::newRow("after the maker")
+            << QStringList{"--nul", "idn@5"} << fields.left(5) + QByteArray("\0", 1) + fields.mid(5) + "\r\n";
+    }
+    void nulInReply() {
+        QFETCH(QStringList, args);
+        QFETCH(QByteArray, reply);
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast + args), qPrintable(sim.errorString()));
+        auto port = WireClient::openSerial(sim.serialPath());
+        QVERIFY(port && port->send("*IDN?\n*IDN?\n"));
+        QCOMPARE(port->readLine(), reply.toStdString());
+        QCOMPARE(port->readLine(), reply.toStdString());  // every reply of the kind
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+    }
+
+    // A record refused on request is answered as an invalid one would be, and
+    // keeps the unit on its old firmware.
+    void recordRefusedOnRequest_data() {
+        QTest::addColumn<bool>("lan");
+        QTest::addColumn<std::string>("ack");
+        QTest::addColumn<std::string>("nak");
+        QTest::newRow("serial") << false << std::string("\x06") << std::string("\x15");
+        QTest::newRow("LAN") << true << std::string("OK\r\n") << std::string("ERR\r\n");
+    }
+    void recordRefusedOnRequest() {
+        QFETCH(bool, lan);
+        QFETCH(std::string, ack);
+        QFETCH(std::string, nak);
+        constexpr int kRefused = 2;
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast + QStringList{"--nak", QString::number(kRefused)}),
+                 qPrintable(sim.errorString()));
+        const QString firmware = SimProcess::makeHex(files_.filePath("nak.hex"), 3);
+        auto link = lan ? WireClient::connectTcp(sim.lanAddress(), sim.lanPort())
+                        : WireClient::openSerial(sim.serialPath());
+        QVERIFY(!firmware.isEmpty() && link);
+        if (lan) QVERIFY(link->send(kLockRequest) && link->readLine() == kGranted);
+        QVERIFY(link->send("*RST\n" + kEnterProgramming));
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(link->readLine(), reply);
+        int record = 0;
+        for (const auto& line : fileLines(firmware)) {
+            const std::string& expected = ++record == kRefused ? nak : ack;
+            QVERIFY(link->send(line));
+            QCOMPARE(link->readBytes(expected.size()), expected);
+        }
+        QVERIFY(link->send("EXIT\n*IDN?\n"));
+        QCOMPARE(link->readLine(), kIdentity);
+        link.reset();
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QCOMPARE(sim.record()["records"].toObject()["invalid"].toInt(), 1);
+    }
+
+    // The LAN link drops after a record: closed in order, or reset.
+    void lanDrop_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<int>("error");  // errno of the read that finds the link gone; 0: end of stream
+        QTest::newRow("close") << QStringList() << 0;
+        QTest::newRow("reset") << QStringList{"--lan-drop", "reset"} << int(ECONNRESET);
+    }
+    void lanDrop() {
+        QFETCH(QStringList, args);
+        QFETCH(int, error);
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast + QStringList{"--drop-after", "1"} + args), qPrintable(sim.errorString()));
+        const QString firmware = SimProcess::makeHex(files_.filePath("drop.hex"), 3);
+        const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        const auto closer = qScopeGuard([fd] { ::close(fd); });
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(sim.lanPort());
+        QCOMPARE(::inet_pton(AF_INET, sim.lanAddress().toLatin1().constData(), &peer.sin_addr), 1);
+        QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer), 0);
+        const std::string run = kLockRequest + "*RST\n" + kEnterProgramming + fileLines(firmware).front();
+        QCOMPARE(::send(fd, run.data(), run.size(), MSG_NOSIGNAL), ssize_t(run.size()));
+        // The replies, then how the stream ends.
+        ssize_t got = 0;
+        char chunk[256];
+        do {
+            pollfd waiting{fd, POLLIN, 0};
+            QVERIFY(::poll(&waiting, 1, int(kReplyLimit.count())) == 1);
+            got = ::recv(fd, chunk, sizeof chunk, 0);
+        } while (got > 0);
+        QCOMPARE(got < 0 ? errno : 0, error);
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+    }
+
+    // The GPIB link drops after a record: the unit stops listening, or the
+    // board's socket goes away with every client on it.
+    void gpibDrop_data() {
+        QTest::addColumn<QStringList>("args");
+        QTest::addColumn<char>("status");  // of the next write; 0: no answer at all
+        QTest::addColumn<bool>("socketLeft");
+        QTest::newRow("silent") << QStringList() << 'N' << true;
+        QTest::newRow("vanish") << QStringList{"--gpib-drop", "vanish"} << char(0) << false;
+    }
+    void gpibDrop() {
+        QFETCH(QStringList, args);
+        QFETCH(char, status);
+        QFETCH(bool, socketLeft);
+        SimProcess sim;
+        QVERIFY2(sim.start(kFast + QStringList{"--drop-after", "1"} + args), qPrintable(sim.errorString()));
+        const QString firmware = SimProcess::makeHex(files_.filePath("gpib-drop.hex"), 3);
+        GpibClient bus(sim.gpibSocketPath());
+        QVERIFY(bus.connected());
+        for (const std::string command : {"*RST\n", ":SYST:PASS:CEN MORVANTE\n", "DIAG:PRG\n", "ERASE\n"})
+            QCOMPARE(bus.write(kUnit, command).status, 'K');
+        QCOMPARE(bus.write(kUnit, fileLines(firmware).front()).status, 'K');
+        QVERIFY(
+            QTest::qWaitFor([&] { return QFileInfo::exists(sim.gpibSocketPath()) == socketLeft; }, 10000));
+        QCOMPARE(bus.write(kUnit, fileLines(firmware)[1]).status, status);
+        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
     }
 };
 

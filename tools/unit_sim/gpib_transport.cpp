@@ -35,12 +35,18 @@ bool someoneListens(const std::string& path) {
 
 }  // namespace
 
-GpibTransport::GpibTransport(UnitCore& core, std::string pattern, int board, int primaryAddress)
+GpibTransport::GpibTransport(UnitCore& core, std::string pattern, int board, int primaryAddress,
+                             GpibDrop drop)
     : core_(core),
       // QLocalServer takes a name without a leading '/' as a name, not a path.
       path_(std::filesystem::absolute(gpib::socketPathFor(pattern, board)).lexically_normal().string()),
       primaryAddress_(primaryAddress),
-      replies_([this](std::string_view bytes) { queueReply(bytes); }, [] {}, std::chrono::milliseconds(0)) {
+      replies_([this](std::string_view bytes) { queueReply(bytes); },
+               [this, drop] {
+                   // The board goes away with its socket; deferred, as this runs inside a client's request.
+                   if (drop == GpibDrop::vanish) QTimer::singleShot(0, this, [this] { close(); });
+               },
+               std::chrono::milliseconds(0)) {
     QObject::connect(&server_, &QLocalServer::newConnection, this, [this] { accept(); });
     core_.setGpibAddress(primaryAddress_);
 }

@@ -31,7 +31,8 @@ public:
     static constexpr std::size_t kMaxQueuedReplies = 256;
     static constexpr int kMaxClients = 32;
 
-    GpibTransport(UnitCore& core, std::string pattern, int board, int primaryAddress);
+    GpibTransport(UnitCore& core, std::string pattern, int board, int primaryAddress,
+                  GpibDrop drop = GpibDrop::silent);
     ~GpibTransport() override;
 
     std::optional<std::string> open() override;

@@ -2,6 +2,8 @@
 
 #include <QTimer>
 
+#include <sys/socket.h>
+
 namespace orvex::sim {
 namespace {
 
@@ -16,8 +18,8 @@ std::string peerText(const QTcpSocket& socket) {
 }  // namespace
 
 LanTransport::LanTransport(UnitCore& core, QHostAddress address, quint16 port,
-                           std::chrono::milliseconds splitGap)
-    : core_(core), address_(std::move(address)), port_(port), splitGap_(splitGap) {
+                           std::chrono::milliseconds splitGap, LanDrop drop)
+    : core_(core), address_(std::move(address)), port_(port), splitGap_(splitGap), drop_(drop) {
     QObject::connect(&server_, &QTcpServer::newConnection, this, [this] { accept(); });
 }
 
@@ -71,7 +73,16 @@ void LanTransport::accept() {
                 raw->write(bytes.data(), static_cast<qint64>(bytes.size()));
                 raw->flush();
             },
-            [raw] { raw->disconnectFromHost(); }, splitGap_);
+            [this, raw, id] {
+                if (drop_ == LanDrop::close) return raw->disconnectFromHost();
+                // No lingering: closing sends a reset, as an interface that goes down does.
+                const linger now{1, 0};
+                ::setsockopt(static_cast<int>(raw->socketDescriptor()), SOL_SOCKET, SO_LINGER, &now,
+                             sizeof now);
+                raw->abort();
+                onClosed(id);
+            },
+            splitGap_);
         Connection& ref = *connection;
         QObject::connect(raw, &QTcpSocket::readyRead, this, [this, &ref] { onReadable(ref); });
         QObject::connect(raw, &QTcpSocket::disconnected, this, [this, id] { onClosed(id); });

@@ -24,7 +24,8 @@ class LanTransport final : public QObject, public Transport {
 public:
     static constexpr int kMaxConnections = 32;
 
-    LanTransport(UnitCore& core, QHostAddress address, quint16 port, std::chrono::milliseconds splitGap);
+    LanTransport(UnitCore& core, QHostAddress address, quint16 port, std::chrono::milliseconds splitGap,
+                 LanDrop drop = LanDrop::close);
     ~LanTransport() override;
 
     std::optional<std::string> open() override;
@@ -48,6 +49,7 @@ private:
     QHostAddress address_;
     quint16 port_;
     std::chrono::milliseconds splitGap_;
+    LanDrop drop_;
     QTcpServer server_;
     std::map<int, std::unique_ptr<Connection>> connections_;
     int nextId_ = 1;

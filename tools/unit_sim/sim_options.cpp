@@ -107,6 +107,35 @@ Error split(SimOptions& o, std::string_view text) {
     return std::nullopt;
 }
 
+// One of a few named values.
+template <typename Value>
+Error choiceInto(Value& target, std::string_view text,
+                 std::initializer_list<std::pair<std::string_view, Value>> choices, const char* error) {
+    for (const auto& [name, value] : choices) {
+        if (text == name) {
+            target = value;
+            return std::nullopt;
+        }
+    }
+    return error;
+}
+
+Error nul(SimOptions& o, std::string_view text) {
+    std::string_view name = text;
+    std::optional<std::size_t> at;
+    if (const auto mark = text.find('@'); mark != std::string_view::npos) {
+        name = text.substr(0, mark);
+        int bytes = 0;
+        if (auto error = integerInto(bytes, text.substr(mark + 1), 0, 1'000'000, "--nul byte count"))
+            return error;
+        at = static_cast<std::size_t>(bytes);
+    }
+    ReplyKind kind{};
+    if (auto error = kindInto(kind, name)) return error;
+    o.unit.nulReplies[kind] = at;
+    return std::nullopt;
+}
+
 const std::vector<OptionEntry>& optionTable() {
     static const std::vector<OptionEntry> table = {
         {"--serial-dir", "DIR", "serve RS-232 on a pseudo-terminal linked as DIR/COMn",
@@ -222,6 +251,15 @@ const std::vector<OptionEntry>& optionTable() {
         {"--delay", "KIND=MS", "delay replies of KIND (or all) by MS; repeatable", delay},
         {"--split", "KIND[@BYTES]", "send replies of KIND in two writes, split at BYTES (default: middle)",
          split},
+        {"--nul", "KIND[@BYTES]",
+         "put a NUL byte into replies of KIND after BYTES (default: before the line end)", nul},
+        {"--nak", "N", "refuse the N-th record whatever it holds (NAK where the bus answers); repeatable",
+         [](SimOptions& o, std::string_view v) -> Error {
+             int record = 0;
+             if (auto error = integerInto(record, v, 1, 1'000'000'000, "--nak")) return error;
+             o.unit.nakRecords.push_back(record);
+             return std::nullopt;
+         }},
         {"--split-gap-ms", "MS", "pause between the two parts of a split reply (default 20, not scaled)",
          [](SimOptions& o, std::string_view v) {
              return millisecondsInto(o.unit.splitGap, v, "--split-gap-ms");
@@ -246,6 +284,18 @@ const std::vector<OptionEntry>& optionTable() {
              else
                  return "--serial-drop must be silent, close or reset";
              return std::nullopt;
+         }},
+        {"--lan-drop", "MODE", "how the LAN link drops: close (default) or reset (the peer gets a reset)",
+         [](SimOptions& o, std::string_view v) {
+             return choiceInto(o.unit.lanDrop, v, {{"close", LanDrop::close}, {"reset", LanDrop::reset}},
+                               "--lan-drop must be close or reset");
+         }},
+        {"--gpib-drop", "MODE",
+         "how the GPIB link drops: silent (default, no listener) or vanish (the board's socket goes away)",
+         [](SimOptions& o, std::string_view v) {
+             return choiceInto(o.unit.gpibDrop, v,
+                               {{"silent", GpibDrop::silent}, {"vanish", GpibDrop::vanish}},
+                               "--gpib-drop must be silent or vanish");
          }},
     };
     return table;

@@ -33,12 +33,12 @@ std::optional<std::string> Simulator::start() {
             address.protocol() != QAbstractSocket::IPv4Protocol) {
             return "not an IPv4 address: " + *options_.lanAddress;
         }
-        transports_.push_back(
-            std::make_unique<LanTransport>(core_, address, static_cast<quint16>(options_.lanPort), gap));
+        transports_.push_back(std::make_unique<LanTransport>(
+            core_, address, static_cast<quint16>(options_.lanPort), gap, options_.unit.lanDrop));
     }
     if (options_.gpibPattern) {
-        transports_.push_back(std::make_unique<GpibTransport>(core_, *options_.gpibPattern,
-                                                              options_.gpibBoard, options_.gpibAddress));
+        transports_.push_back(std::make_unique<GpibTransport>(
+            core_, *options_.gpibPattern, options_.gpibBoard, options_.gpibAddress, options_.unit.gpibDrop));
     }
     for (const auto& transport : transports_) {
         if (auto error = transport->open()) return error;

@@ -31,6 +31,12 @@ enum class LockPolicy { grant, deny, silent };
 // How the serial link drops: the unit falls silent, its port disappears, or
 // its RS-232 adapter resets (a new device behind the same COM link).
 enum class SerialDrop { silent, closePort, adapterReset };
+// How the LAN link drops: the unit closes the connection, or its interface
+// resets it (the peer sees a reset, not an orderly close).
+enum class LanDrop { close, reset };
+// How the GPIB link drops: the unit stops listening, or the board's socket
+// goes away (the driver finds no board any more).
+enum class GpibDrop { silent, vanish };
 
 // Silence for one kind of reply: every time, or only its n-th occurrence.
 struct Silence {
@@ -58,9 +64,14 @@ struct UnitConfig {
     std::optional<std::chrono::milliseconds> allRepliesDelay;
     std::map<ReplyKind, std::size_t> splitReplies;  // split point in bytes; 0: the middle
     std::chrono::milliseconds splitGap{20};         // not scaled: it exists to make two reads
+    // A NUL byte put into replies of a kind, after this many bytes; none: just before the line end.
+    std::map<ReplyKind, std::optional<std::size_t>> nulReplies;
+    std::vector<int> nakRecords;  // records refused whatever their content, counted from 1
 
     std::optional<int> dropAfterRecords;
     SerialDrop serialDrop = SerialDrop::silent;
+    LanDrop lanDrop = LanDrop::close;
+    GpibDrop gpibDrop = GpibDrop::silent;
 
     double timeScale = 1.0;  // multiplies the unit's own delays
 };

@@ -125,7 +125,10 @@ Reply UnitCore::onRecord(LineSource source, std::string_view text) {
     ++recordIndex_;
     ++journal_.links[source.link].records;
     std::optional<std::string> problem;
-    if (!journal_.programming) {
+    if (std::find(config_.nakRecords.begin(), config_.nakRecords.end(), static_cast<int>(recordIndex_)) !=
+        config_.nakRecords.end()) {
+        problem = "refused on request";
+    } else if (!journal_.programming) {
         problem = "not in programming mode";
     } else if (const ParsedRecord parsed = parseRecord(text); !parsed.record) {
         problem = parsed.error;
@@ -255,6 +258,10 @@ Reply UnitCore::makeReply(ReplyKind kind, std::string bytes, std::chrono::millis
         delay += *config_.allRepliesDelay;
     }
     reply.delay = scaled(delay);
+    if (const auto found = config_.nulReplies.find(kind); found != config_.nulReplies.end()) {
+        const std::size_t lineEnd = reply.bytes.find_last_not_of(wire::kReplyEnd) + 1;
+        reply.bytes.insert(std::min(found->second.value_or(lineEnd), reply.bytes.size()), 1, '\0');
+    }
     if (const auto found = config_.splitReplies.find(kind); found != config_.splitReplies.end()) {
         const std::size_t wanted = found->second == 0 ? reply.bytes.size() / 2 : found->second;
         if (wanted > 0 && wanted < reply.bytes.size()) reply.splitAt = wanted;
