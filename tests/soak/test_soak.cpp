@@ -37,11 +37,12 @@ struct BusSetup {
     double timeout_s;  // how long the bus waits for a reply, unscaled
 };
 
-// RS-232's 10 s read and LAN's 4 s reply wait become 0.5 s and 0.2 s; GPIB's T10s 0.2 s.
+// RS-232's 10 s read becomes 0.5 s, LAN's 4 s reply wait 0.32 s and GPIB's
+// T10s 0.3 s: far above a unit's answer time even with every core busy.
 constexpr BusSetup kSetups[] = {
     {BusId::Rs232, ids::MENUBAR_BUSSELEC_SERIAL, 0.05, runtime::kDefaultComTimeout_s},
-    {BusId::Lan, ids::MENUBAR_BUSSELEC_LAN, 0.05, orvex::lan::kReplyWait_s},
-    {BusId::Gpib, ids::MENUBAR_BUSSELEC_GPIB, 0.02, kGpibAnswerTimeout_s},
+    {BusId::Lan, ids::MENUBAR_BUSSELEC_LAN, 0.08, orvex::lan::kReplyWait_s},
+    {BusId::Gpib, ids::MENUBAR_BUSSELEC_GPIB, 0.03, kGpibAnswerTimeout_s},
 };
 
 const BusSetup& setup_of(BusId bus) { return kSetups[static_cast<int>(bus)]; }
