@@ -170,9 +170,7 @@ const Bus bus = {
 };
 
 int get_tcpread(ReplyEnd end) {
-    ResetTimer(update_handle, ids::UPDATE_LANTIMER);
-    SetCtrlAttribute(update_handle, ids::UPDATE_LANTIMER, ATTR_ENABLED, 1);
-    run.leavenow = 1;
+    begin_reply_wait(ids::UPDATE_LANTIMER);
     std::chrono::steady_clock::time_point first_text{};
     while (run.leavenow != 0) {
         // The client callback fills rdbuffer while events are processed.
@@ -182,7 +180,7 @@ int get_tcpread(ReplyEnd end) {
             ProcessSystemEvents();
         }
     }
-    SetCtrlAttribute(update_handle, ids::UPDATE_LANTIMER, ATTR_ENABLED, 0);
+    end_reply_wait(ids::UPDATE_LANTIMER);
     return static_cast<int>(strnlen(exchange.rdbuffer, sizeof exchange.rdbuffer - 1));
 }
 
@@ -213,10 +211,7 @@ int ClientCallback(unsigned handle, int xType, int, void*) {
 }
 
 int LanTimer(int, int, int event, void*, int, int) {
-    if (event == EVENT_TIMER_TICK) {
-        run.leavenow = 0;
-        SetCtrlAttribute(update_handle, ids::UPDATE_LANTIMER, ATTR_ENABLED, 0);
-    }
+    reply_timer_tick(ids::UPDATE_LANTIMER, event);
     return 0;
 }
 

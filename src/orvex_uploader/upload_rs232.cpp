@@ -220,9 +220,7 @@ const Bus bus = {
 };
 
 int get_result_from_unit(int port) {
-    ResetTimer(update_handle, ids::UPDATE_COMTIMER);
-    SetCtrlAttribute(update_handle, ids::UPDATE_COMTIMER, ATTR_ENABLED, 1);
-    run.leavenow = 1;
+    begin_reply_wait(ids::UPDATE_COMTIMER);
     while (run.leavenow != 0) {
         // Each read blocks up to the port's own time-out; the Com timer can
         // only end the wait between reads.
@@ -233,15 +231,12 @@ int get_result_from_unit(int port) {
             ProcessSystemEvents();
         }
     }
-    SetCtrlAttribute(update_handle, ids::UPDATE_COMTIMER, ATTR_ENABLED, 0);
+    end_reply_wait(ids::UPDATE_COMTIMER);
     return run.comresult;
 }
 
 int ComTimer(int, int, int event, void*, int, int) {
-    if (event == EVENT_TIMER_TICK) {
-        run.leavenow = 0;
-        SetCtrlAttribute(update_handle, ids::UPDATE_COMTIMER, ATTR_ENABLED, 0);
-    }
+    reply_timer_tick(ids::UPDATE_COMTIMER, event);
     return 0;
 }
 

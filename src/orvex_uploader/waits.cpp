@@ -47,6 +47,20 @@ void tx_indicator_wait() {
     } while (run.temp_flag != 0);
 }
 
+void begin_reply_wait(int timer) {
+    ResetTimer(update_handle, timer);
+    SetCtrlAttribute(update_handle, timer, ATTR_ENABLED, 1);
+    run.leavenow = 1;
+}
+
+void end_reply_wait(int timer) { SetCtrlAttribute(update_handle, timer, ATTR_ENABLED, 0); }
+
+void reply_timer_tick(int timer, int event) {
+    if (event != EVENT_TIMER_TICK) return;
+    run.leavenow = 0;
+    end_reply_wait(timer);
+}
+
 int Generic_Timer(int, int, int event, void*, int, int) {
     if (event == EVENT_TIMER_TICK) {
         SetCtrlAttribute(update_handle, ids::UPDATE_PASSMSG, ATTR_VISIBLE, 0);

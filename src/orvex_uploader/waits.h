@@ -15,6 +15,13 @@ void handle_tx_timer();
 // between a command and its reply).
 void tx_indicator_wait();
 
+// A reply wait of a bus: `timer` is started afresh and its tick ends the wait
+// (clears run.leavenow); the wait stops the timer when it ends either way.
+void begin_reply_wait(int timer);
+void end_reply_wait(int timer);
+// The tick callback of a reply wait's timer.
+void reply_timer_tick(int timer, int event);
+
 int Generic_Timer(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 int TX_TIMER(int panel, int control, int event, void* callbackData, int eventData1, int eventData2);
 
