@@ -8,6 +8,7 @@
 #include <cstring>
 #include <memory>
 #include <string_view>
+#include <vector>
 
 namespace orvex::hex {
 namespace {
@@ -58,10 +59,18 @@ public:
         return result_;
     }
 
-    CheckResult readFailed(int error) {
+    CheckResult tooLarge(std::size_t limit) {
         char what[kWhatBytes];
-        std::snprintf(what, sizeof what, "cannot be read to its end (stopped after %llu bytes: %s)",
-                      static_cast<unsigned long long>(total_), std::strerror(error));
+        std::snprintf(what, sizeof what, "is larger than %zu MiB: no firmware of this family is",
+                      limit / (1024 * 1024));
+        refuseFile(what, "file too large");
+        return result_;
+    }
+
+    CheckResult readFailed(std::size_t readBytes, int error) {
+        char what[kWhatBytes];
+        std::snprintf(what, sizeof what, "cannot be read to its end (stopped after %zu bytes: %s)", readBytes,
+                      std::strerror(error));
         refuseFile(what, "read error");
         return result_;
     }
@@ -70,17 +79,17 @@ private:
     void take(char c) {
         ++total_;
         ++lineBytes_;
-        if (overlong_) {
-            if (c == '\n') endLine(true);
-            return;
-        }
         if (c == '\0') {
-            refuseAt(static_cast<int>(lineBytes_), "a NUL byte: a HEX file is text");
+            refuseAt(clampedLine(static_cast<long long>(lineBytes_)), "a NUL byte: a HEX file is text");
             return;
         }
+        if (lineBytes_ == 1) lineStart_ = c;
         if (lineBytes_ > kPieceBytes) {
-            // Decided now; the line is counted on to its end for the report.
             overlong_ = true;
+            if (startsPiece() && takenForLine(c)) {
+                refusePiece(c);
+                return;
+            }
             if (c == '\n') endLine(true);
             return;
         }
@@ -88,8 +97,25 @@ private:
         if (c == '\n') endLine(true);
     }
 
+    // A record or a code test must reach the unit in one piece; so must every
+    // piece that the unit would take for one.
+    static bool takenForLine(char c) { return c == kRecordMark || c == 'T' || c == 't'; }
+
+    // Whether the byte just taken begins a piece of a long line.
+    bool startsPiece() const { return (lineBytes_ - 1) % kPieceBytes == 0; }
+
+    void refusePiece(char c) {
+        char what[kWhatBytes];
+        std::snprintf(
+            what, sizeof what,
+            "the line is longer than %zu bytes, and its piece that begins here with \"%c\" would be "
+            "taken for a %s",
+            kPieceBytes, c, c == kRecordMark ? "record" : "code test");
+        refuseAt(clampedLine(static_cast<long long>(lineBytes_)), what);
+    }
+
     void endLine(bool terminated) {
-        if (overlong_) {
+        if (overlong_ && takenForLine(lineStart_)) {
             char what[kWhatBytes];
             std::snprintf(what, sizeof what,
                           "the line is %llu bytes long%s; one piece sent to the unit holds %zu",
@@ -101,17 +127,18 @@ private:
         std::string_view text(line_, used_);
         if (terminated) text.remove_suffix(1);
         if (!text.empty() && text.back() == '\r') text.remove_suffix(1);
-        if (!text.empty() && text.front() == kRecordMark) {
+        if (!overlong_ && !text.empty() && text.front() == kRecordMark) {
             if (!checkRecord(text)) return;
         }
         if (!terminated) {
             // The uploader's next command would be read as the rest of this line.
-            refuseAt(static_cast<int>(used_) + 1, "the last line has no line end");
+            refuseAt(clampedLine(static_cast<long long>(lineBytes_)) + 1, "the last line has no line end");
             return;
         }
         ++lineNumber_;
         used_ = 0;
         lineBytes_ = 0;
+        overlong_ = false;
     }
 
     bool checkRecord(std::string_view text) {
@@ -156,7 +183,8 @@ private:
     char line_[kPieceBytes] = {};
     std::size_t used_ = 0;
     unsigned long long lineBytes_ = 0;  // of the current line, its line end included
-    bool overlong_ = false;
+    bool overlong_ = false;             // longer than one piece: sent in several
+    char lineStart_ = '\0';
     long long lineNumber_ = 1;
     unsigned long long total_ = 0;
     long long dataRecords_ = 0;
@@ -167,6 +195,15 @@ struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
 
+CheckResult cannotOpen(const char* path, int error) {
+    CheckResult result;
+    result.verdict = Verdict::CannotOpen;
+    std::snprintf(result.detail, sizeof result.detail, "%s cannot be opened: %s", baseName(path),
+                  std::strerror(error));
+    std::snprintf(result.summary, sizeof result.summary, "HEX File Cannot Be Opened");
+    return result;
+}
+
 }  // namespace
 
 CheckResult check_text(const char* name, const char* data, std::size_t size) {
@@ -175,29 +212,31 @@ CheckResult check_text(const char* name, const char* data, std::size_t size) {
     return rule.finish();
 }
 
-CheckResult check_file(const char* path) {
-    FileRule rule(path);
+CheckResult load_file(const char* path, std::vector<char>& bytes) {
+    bytes.clear();
     const std::unique_ptr<std::FILE, FileCloser> file(path == nullptr ? nullptr : std::fopen(path, "rb"));
-    if (!file) {
-        const int error = path == nullptr ? ENOENT : errno;
-        CheckResult result;
-        result.verdict = Verdict::CannotOpen;
-        std::snprintf(result.detail, sizeof result.detail, "%s cannot be opened: %s", baseName(path),
-                      std::strerror(error));
-        std::snprintf(result.summary, sizeof result.summary, "HEX File Cannot Be Opened");
-        return result;
-    }
+    if (!file) return cannotOpen(path, path == nullptr ? ENOENT : errno);
     char chunk[kReadChunkBytes];
-    while (!rule.refused()) {
+    for (;;) {
         const std::size_t got = std::fread(chunk, 1, sizeof chunk, file.get());
         const int error = errno;
-        rule.feed(std::string_view(chunk, got));
+        if (bytes.size() + got > kMaxFileBytes) {
+            bytes.clear();
+            return FileRule(path).tooLarge(kMaxFileBytes);
+        }
+        bytes.insert(bytes.end(), chunk, chunk + got);
         if (got < sizeof chunk) {
-            if (std::ferror(file.get())) return rule.readFailed(error);
+            if (std::ferror(file.get())) {
+                const std::size_t read = bytes.size();
+                bytes.clear();
+                return FileRule(path).readFailed(read, error);
+            }
             break;
         }
     }
-    return rule.finish();
+    CheckResult result = check_text(path, bytes.data(), bytes.size());
+    result.wholeFileRead = true;
+    return result;
 }
 
 }  // namespace orvex::hex

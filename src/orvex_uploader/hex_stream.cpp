@@ -1,5 +1,7 @@
 #include "hex_stream.h"
 
+#include <stdio.h>  // fmemopen
+
 #include "panel_handles.h"
 #include "run_observers.h"
 #include "runtime.h"
@@ -19,7 +21,8 @@ int shown_percent = kNoPercentShown;
 
 bool open_hex_file() {
     close_hex_file();
-    firmware.fileprg = std::fopen(firmware.filename, "rb");
+    if (!firmware.image.empty())
+        firmware.fileprg = ::fmemopen(firmware.image.data(), firmware.image.size(), "rb");
     if (firmware.fileprg == nullptr) {
         DisplayPanel(file_handle);
         return false;
@@ -34,15 +37,7 @@ void close_hex_file() {
     }
 }
 
-void measure_hex_file() {
-    firmware.f_lg = 0;
-    if (firmware.fileprg == nullptr) return;
-    if (std::fseek(firmware.fileprg, 0, SEEK_END) == 0) {
-        const long end = std::ftell(firmware.fileprg);
-        firmware.f_lg = end > 0 ? end : 0;
-    }
-    std::fseek(firmware.fileprg, 0, SEEK_SET);
-}
+void measure_hex_file() { firmware.f_lg = static_cast<std::int64_t>(firmware.image.size()); }
 
 bool read_piece() {
     firmware.lg = 0;
@@ -90,7 +85,10 @@ bool stream_hex_file(const std::function<bool(Piece)>& send_piece,
         compute_progress();
         if (before_showing && !before_showing(firmware.k)) return false;
         show_progress();
-        if (!have_piece) return true;
+        // The stream ends only at the end of the bytes that were checked.
+        if (!have_piece)
+            return firmware.fileprg != nullptr && std::ferror(firmware.fileprg) == 0 &&
+                   firmware.ii == firmware.f_lg;
     }
 }
 

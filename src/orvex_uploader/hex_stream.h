@@ -1,10 +1,13 @@
-// The HEX file of a run: opened after the unit is unlocked, read in pieces
-// and streamed to the unit while the progress slide shows how much was sent.
+// The HEX file of a run: read whole and checked at START, opened from those
+// bytes after the unit is unlocked, read in pieces and streamed to the unit
+// while the progress slide shows how much was sent. A file that changes on
+// disk during a run changes nothing the unit receives.
 #pragma once
 
 #include <cstdint>
 #include <cstdio>
 #include <functional>
+#include <vector>
 
 #include "bus.h"
 #include "run_state.h"
@@ -17,7 +20,9 @@ inline constexpr int kPieceReadSize = 64;
 
 struct HexStream {
     char filename[kPathSize] = {};
-    std::FILE* fileprg = nullptr;
+    std::vector<char> image;       // the file's bytes as START read and checked them
+    bool image_read = false;       // `image` holds the whole file
+    std::FILE* fileprg = nullptr;  // the open file: a stream over `image`
     // Sizes and offsets are 64-bit so that the percentage never overflows,
     // whatever the size of the file.
     std::int64_t f_lg = 0;           // the file's size
@@ -28,11 +33,11 @@ struct HexStream {
 };
 inline HexStream firmware;
 
-// Opens firmware.filename for reading; on failure shows the file-error panel
-// and returns false.
+// Opens the file's checked bytes for reading; on failure shows the
+// file-error panel and returns false.
 bool open_hex_file();
 void close_hex_file();
-// firmware.f_lg = size of the open file; leaves it at its start.
+// firmware.f_lg = size of the file.
 void measure_hex_file();
 // Reads the next piece into wrtBuf and sets lg; false at the end of the file.
 bool read_piece();
@@ -43,8 +48,9 @@ void show_progress();
 
 // Streams the open file from its start: each piece goes to `send_piece`, and
 // after it the progress is computed, offered to `before_showing` and shown.
-// Ends at the end of the file (the last pass only shows the figure), or with
-// false when `send_piece` or `before_showing` returned false.
+// True only when every byte of the file went to `send_piece` and the last
+// pass (which only shows the figure) was made; false as soon as
+// `send_piece` or `before_showing` returned false.
 bool stream_hex_file(const std::function<bool(Piece)>& send_piece,
                      const std::function<bool(int percent)>& before_showing = {});
 

@@ -5,13 +5,13 @@
 #include <cstdlib>
 #include <cstring>
 
-#include "commands.h"
 #include "display.h"
 #include "outcomes.h"
 #include "run_observers.h"
 #include "run_state.h"
 #include "runtime.h"
 #include "update_record.h"
+#include "upload.h"
 
 namespace orvex {
 
@@ -22,28 +22,26 @@ namespace {
 struct StopState {
     StopMode mode = StopMode::Window;
     bool exit_requested = false;  // the event loop ends after this run
-    bool erased = false;          // ERASE went out in this run
-    bool warned = false;          // batch: the operator was told the unit is erased
+    bool warned = false;          // told that stopping now leaves the unit erased
     void (*report)() = nullptr;
 };
 StopState g_stop;
 
+constexpr const char* kWarnErased =
+    "the unit is being programmed; stopping now leaves it erased and it needs another run. Send the signal "
+    "again (Ctrl-C) to stop anyway.";
+
 void note_run_started() {
     // A request made before this run ended the loop already.
     g_stop.exit_requested = false;
-    g_stop.erased = false;
     g_stop.warned = false;
 }
 
-// "Erasing" is shown just before ERASE goes out: from then on the unit has
-// no complete firmware until the run ends.
-void note_message(const char* text) {
-    if (text != nullptr && std::strcmp(text, kMsgErasing) == 0) g_stop.erased = true;
-}
-
-// Ends the process in the middle of a run: the record says it was
-// interrupted; the unit is left as it is and the system closes its port.
+// Ends the process in the middle of a run. A unit not yet erased is given
+// back first, so nothing is lost; an erased one is left as it is. The record
+// says the run was interrupted.
 [[noreturn]] void stop_now() {
+    abandon_update();
     record_update(Outcome::Interrupted);
     if (g_stop.report != nullptr) g_stop.report();
     std::fflush(stdout);
@@ -51,22 +49,34 @@ void note_message(const char* text) {
     std::_Exit(kExitInterrupted);
 }
 
+// The first request after the erase only warns; the next one stops.
+void warn_or_stop() {
+    if (g_stop.warned) stop_now();
+    g_stop.warned = true;
+    show_detail(kWarnErased);
+}
+
+// The window: the first request (EXIT, or any stop signal) ends the program
+// after the run. Only Ctrl-C, the deliberate choice, goes further: at once
+// before the erase, else after a warning.
 void on_window_signal(int signal_number) {
     if (run.programming == 0) {
         QuitUserInterface(0);
         return;
     }
-    // Ctrl-C twice is a deliberate choice; a service manager's SIGTERM is not.
-    if (g_stop.exit_requested && signal_number == SIGINT) stop_now();
-    request_exit();
+    if (!g_stop.exit_requested || signal_number != SIGINT) {
+        request_exit();
+        return;
+    }
+    if (update_stage() != UpdateStage::AfterErase) stop_now();
+    warn_or_stop();
 }
 
+// Batch mode: nothing is at stake before the erase, so a request stops at
+// once; after it, only a repeated one does.
 void on_batch_signal(int) {
-    if (run.programming == 0 || !g_stop.erased || g_stop.warned) stop_now();
-    g_stop.warned = true;
-    std::fprintf(stderr,
-                 "\norvex-uploader: the unit is being programmed; stopping now leaves it erased and it needs "
-                 "another run. Send the signal again (Ctrl-C) to stop anyway.\n");
+    if (run.programming == 0 || update_stage() != UpdateStage::AfterErase) stop_now();
+    warn_or_stop();
 }
 
 void on_stop_signal(int signal_number) {
@@ -80,12 +90,13 @@ void on_stop_signal(int signal_number) {
 
 void watch_stop_requests(StopMode mode) {
     g_stop.mode = mode;
-    add_run_observer({note_run_started, note_message, nullptr});
+    add_run_observer({note_run_started, nullptr, nullptr});
     SetStopSignalHandler(on_stop_signal);
 }
 
 void request_exit() {
-    if (run.programming != 0 && !g_stop.exit_requested) show_progress_text(kMsgExitAfterRun);
+    // On the detail line: Messages keeps what the run itself shows.
+    if (run.programming != 0 && !g_stop.exit_requested) show_detail(kMsgExitAfterRun);
     g_stop.exit_requested = true;
     // During an upload the event loop ends only once START's callback has returned.
     QuitUserInterface(0);

@@ -22,6 +22,7 @@ using namespace runtime;
 namespace {
 
 using Clock = std::chrono::steady_clock;
+constexpr std::size_t kLongestPath = 4096;  // the system's own limit on a path
 
 struct RecordState {
     std::string path;
@@ -89,13 +90,16 @@ const UpdateSummary& record_update(Outcome outcome) {
     s.serial_number = control_text<kCommandSize>(ids::UPDATE_SERIAL);
     s.revision_before = identity.Oldrev;
     s.revision_after = identity.Newrev;
+    // The path as the operator gave it: a path too long for the run's buffer
+    // is recorded whole, not as the prefix that would name another file.
+    const std::string given = control_text<kLongestPath>(ids::UPDATE_FILE_NAME);
     std::error_code no_path;
-    const std::filesystem::path absolute = std::filesystem::absolute(firmware.filename, no_path);
-    s.file = no_path ? std::string(firmware.filename) : absolute.string();
-    const records::FileDigest digest = records::DigestFile(s.file);
-    if (digest.readable) {
-        s.file_size = digest.size;
-        s.file_sha256 = digest.sha256;
+    const std::filesystem::path absolute = std::filesystem::absolute(given, no_path);
+    s.file = no_path ? given : absolute.string();
+    // The bytes the run checked and streamed, not what the path names now.
+    if (firmware.image_read) {
+        s.file_size = static_cast<long long>(firmware.image.size());
+        s.file_sha256 = records::Sha256Hex(firmware.image.data(), firmware.image.size());
     }
     s.message = control_text<kCommandSize>(ids::UPDATE_ERR);
     if (blank(s.message) || outcome == Outcome::Interrupted) s.message = outcome_info(outcome).quiet_result;

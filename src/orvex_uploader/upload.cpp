@@ -1,6 +1,8 @@
 #include "upload.h"
 
+#include <cstdio>
 #include <cstring>
+#include <string>
 
 #include "buses.h"
 #include "commands.h"
@@ -12,6 +14,7 @@
 #include "run_observers.h"
 #include "run_state.h"
 #include "runtime.h"
+#include "text_escape.h"
 #include "update_record.h"
 #include "upload_ids.h"
 #include "waits.h"
@@ -30,6 +33,22 @@ struct Stop {
     Ending ending;
     Outcome outcome;
 };
+
+// The update going on, for a stop request that arrives in one of its waits.
+struct ActiveUpdate {
+    const Bus* bus = nullptr;  // set once the bus is open, until it is closed
+    bool erase_sent = false;
+};
+ActiveUpdate active;
+
+// What the unit answered to ERASE when that was no "0": nothing was erased or
+// programmed, whatever the rest of the run reads. Kept for the detail line.
+constexpr std::size_t kEraseAnswerShown = 16;
+struct EraseRefusal {
+    bool refused = false;
+    char answer[kEraseAnswerShown + 1] = {};
+};
+EraseRefusal erase_refusal;
 
 // Shows `message` and, on the detail line, what the bus knows of the cause.
 void fail_on(const Bus& bus, const char* message) {
@@ -113,15 +132,21 @@ Stop run_steps(const Bus& bus, const char* password) {
 
     // From here on a run that stops leaves the unit without complete firmware.
     show_progress_text(kMsgErasing);
+    // A stop asked while the unit was being readied (its answer may have
+    // blocked events) is honoured now, while stopping still loses nothing.
+    ProcessSystemEvents();
+    active.erase_sent = true;
     const Answer erased = bus.query(kCmdErase, AnswerKind::Erase);
     if (!answered(bus, erased, kMsgEraseFailed)) return {Ending::Abandoned, Outcome::FailedAfterErase};
     show_progress_text(kMsgProgramming);
 
     if (erased.text[0] == kAnswerZero) {
-        stream_hex_file(bus.send_piece, bus.before_progress != nullptr
-                                            ? std::function<bool(int)>(bus.before_progress)
-                                            : std::function<bool(int)>());
+        const bool whole = stream_hex_file(bus.send_piece, bus.before_progress != nullptr
+                                                               ? std::function<bool(int)>(bus.before_progress)
+                                                               : std::function<bool(int)>());
         close_hex_file();
+        // A loop that ended early without its own message must not pass for whole.
+        if (!whole && run.failure == 0) fail_on(bus, bus.bus_error);
         if (run.failure == 0) show_progress_text(kMsgLoopDone);
         tx_indicator_wait();
         if (run.failure != 0) {
@@ -129,6 +154,11 @@ Stop run_steps(const Bus& bus, const char* password) {
             if (bus.describe_loop_failure != nullptr) bus.describe_loop_failure();
             return {Ending::Released, Outcome::FailedAfterErase};
         }
+    } else {
+        // The unit leaves programming mode and is identified as after an
+        // update, but it holds nothing of this file.
+        erase_refusal.refused = true;
+        std::snprintf(erase_refusal.answer, sizeof erase_refusal.answer, "%s", erased.text);
     }
 
     if (!bus.command(kCmdExit)) {
@@ -184,7 +214,10 @@ bool inputs_acceptable(const char* password, int password_status, int path_statu
         run.failure = 1;
         return false;
     }
-    const hex::CheckResult check = hex::check_file(firmware.filename);
+    // The one read of the file: the unit gets these bytes and the record
+    // describes them, whatever happens to the file on disk meanwhile.
+    const hex::CheckResult check = hex::load_file(firmware.filename, firmware.image);
+    firmware.image_read = check.wholeFileRead;
     switch (check.verdict) {
         case hex::Verdict::Accepted:
             return true;
@@ -223,24 +256,60 @@ int close_run() {
     return 0;
 }
 
+// The detail line for a unit that refused the erase: its answer, escaped so
+// that control characters show.
+void explain_erase_refusal() {
+    const std::string answer = text::printableBytes(erase_refusal.answer);
+    char detail[kCommandSize] = {};
+    std::snprintf(detail, sizeof detail,
+                  "the unit refused the erase (it answered \"%s\"): nothing was programmed; run the update "
+                  "again",
+                  answer.c_str());
+    show_detail(detail);
+}
+
 }  // namespace
 
 Outcome run_update(const Bus& bus, const char* password) {
+    erase_refusal = EraseRefusal{};
     if (!bus.open()) {
         fail_on(bus, bus.open_failed);
         return Outcome::NotReached;
     }
+    active = ActiveUpdate{&bus, false};
     Stop stop = run_steps(bus, password);
     if (stop.ending == Ending::Released) {
         if (bus.release != nullptr) bus.release();
         if (run.failure == 0) show_message("");
-        const bool changed = show_result();
-        // A run that went through says by its revisions whether it updated.
-        if (stop.outcome == Outcome::Updated && !changed) stop.outcome = Outcome::Unchanged;
+        if (erase_refusal.refused) {
+            // Whatever the unit reports now, it was never programmed.
+            explain_erase_refusal();
+            stop.outcome = Outcome::FailedAfterErase;
+        } else if (stop.outcome == Outcome::Updated && !show_result()) {
+            // The whole file went in; the revisions say whether it changed anything.
+            stop.outcome = Outcome::Unchanged;
+        }
         ProcessDrawEvents();
     }
     if (bus.close != nullptr) bus.close();
+    active = ActiveUpdate{};
     return stop.outcome;
+}
+
+UpdateStage update_stage() {
+    if (active.bus == nullptr) return UpdateStage::Idle;
+    return active.erase_sent ? UpdateStage::AfterErase : UpdateStage::BeforeErase;
+}
+
+void abandon_update() {
+    if (active.bus == nullptr) return;
+    const Bus& bus = *active.bus;
+    const bool erased = active.erase_sent;
+    active = ActiveUpdate{};
+    // A unit not erased yet is given back to local operation; an erased one is
+    // left as it is, for anything sent now would land among its firmware.
+    if (!erased && bus.release != nullptr) bus.release();
+    if (bus.close != nullptr) bus.close();
 }
 
 int start_update(int, int, int event, void*, int, int) {
@@ -258,6 +327,8 @@ int start_update(int, int, int event, void*, int, int) {
         SetCtrlVal(update_handle, control, "");
     clear_detail();
     ClearFailureDetail();
+    firmware.image.clear();
+    firmware.image_read = false;
     set_run_controls_locked(1);
     ProcessDrawEvents();
 

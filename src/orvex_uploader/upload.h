@@ -28,4 +28,17 @@ int start_update(int panel, int control, int event, void* callbackData, int even
 // outcome shown on the panel. The panel must already be prepared for a run.
 Outcome run_update(const Bus& bus, const char* password);
 
+// Where the update going on stands, for a stop request that arrives while
+// one of its steps waits.
+enum class UpdateStage {
+    Idle,         // no bus is open
+    BeforeErase,  // the unit is reached; stopping loses nothing
+    AfterErase,   // ERASE went out: the unit has no complete firmware until the run ends
+};
+UpdateStage update_stage();
+
+// Ends the update going on at once, from inside one of its waits: a unit not
+// yet erased is given back as a run's end gives it back; the bus is closed.
+void abandon_update();
+
 }  // namespace orvex

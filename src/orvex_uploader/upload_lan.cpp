@@ -194,7 +194,7 @@ int ClientCallback(unsigned handle, int xType, int, void*) {
         // One error, one pop-up: errors while it is open are not stacked on it.
         if (!read_error_shown) {
             read_error_shown = true;
-            MessagePopup(kReadErrorTitle, kReadErrorMessage);
+            show_popup(kReadErrorTitle, kReadErrorMessage);
             read_error_shown = false;
         }
         return 0;

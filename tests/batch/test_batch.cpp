@@ -58,6 +58,7 @@ private slots:
         QVERIFY(dir_.isValid());
         firmware_ = SimProcess::makeHex(dir_.filePath("firmware.hex"), kFirmwareRecords);
         QVERIFY(!firmware_.isEmpty());
+        QVERIFY(QDir(dir_.path()).mkpath("folder.hex"));
     }
 
     void updatesOnEveryBus_data() {
@@ -139,6 +140,13 @@ private slots:
                                   << "" << 5 << "password-refused" << true;
         QTest::newRow("erase silent") << QStringList{"--silent", "erase@1"} << "serial"
                                       << "" << 6 << "failed-after-erase" << true;
+        QTest::newRow("erase refused") << QStringList{"--erase-reply", "E1\\r\\n"} << "lan"
+                                       << "" << 6 << "failed-after-erase" << true;
+        QTest::newRow("erase refused, new revision after EXIT")
+            << QStringList{"--erase-reply", "E1\\r\\n", "--boot-revision", "V8.30"} << "gpib"
+            << "" << 6 << "failed-after-erase" << true;
+        QTest::newRow("a folder as the file") << none << "serial"
+                                              << "folder.hex" << 2 << "input-refused" << false;
     }
     void exitCodes() {
         QFETCH(QStringList, simArgs);

@@ -59,8 +59,7 @@ class Rs232Test : public QObject {
 
     QTemporaryDir files_;
     QTemporaryDir ports_;
-    // "firmware" (CRLF), "lf", "tests" (two code test lines), "comment" (a
-    // comment line of three pieces), "long" (records of 77 characters),
+    // "firmware" (CRLF), "lf", "tests" (two code test lines), "long" (records of 77 characters),
     // "checksum" (one record the unit refuses), "end" (only the end-of-file record)
     QMap<QString, QString> hex_;
     QString firmware_;
@@ -101,20 +100,19 @@ private slots:
     void initTestCase() {
         QVERIFY(files_.isValid() && ports_.isValid());
         qputenv("ORVEX_SERIAL_DIR", ports_.path().toLocal8Bit());
-        const std::pair<const char*, QStringList> shapes[] = {
-            {"firmware", {}}, {"lf", {"--line-end", "lf"}},     {"tests", {"--test-lines", "2"}},
-            {"comment", {}},  {"long", {"--data-bytes", "32"}}, {"checksum", {}},
-            {"end", {}}};
+        const std::pair<const char*, QStringList> shapes[] = {{"firmware", {}},
+                                                              {"lf", {"--line-end", "lf"}},
+                                                              {"tests", {"--test-lines", "2"}},
+                                                              {"long", {"--data-bytes", "32"}},
+                                                              {"checksum", {}},
+                                                              {"end", {}}};
         for (const auto& [name, args] : shapes) {
             hex_[name] = e2e::make_hex(files_, QString(name) + ".hex",
                                        name == QLatin1String("end") ? 0 : kRecords, args);
             QVERIFY(!hex_[name].isEmpty());
         }
         firmware_ = hex_["firmware"];
-        std::vector<QByteArray> lines = e2e::file_lines(hex_["comment"]);
-        lines.insert(lines.begin() + kRecords / 2, "; " + QByteArray(150, '=') + "\r\n");
-        QVERIFY(e2e::write_lines(hex_["comment"], lines));
-        lines = e2e::file_lines(hex_["checksum"]);
+        std::vector<QByteArray> lines = e2e::file_lines(hex_["checksum"]);
         QByteArray& victim = lines[kRecords / 2];
         const qsizetype last_digit = e2e::without_line_end(victim).size() - 1;
         victim[last_digit] = victim[last_digit] == '0' ? '1' : '0';
@@ -310,7 +308,6 @@ private slots:
     void refusedInputs_data() {
         e2e::add_refusal_rows(files_);
         QTest::newRow("77-character records") << e2e::refused_long_line(hex_["long"]);
-        QTest::newRow("152-byte comment line") << e2e::refused_long_line(hex_["comment"]);
         QTest::newRow("record with a bad checksum")
             << e2e::refused_line(hex_["checksum"], kRecords / 2 + 1, {});
         QTest::newRow("end-of-file record alone")

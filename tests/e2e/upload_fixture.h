@@ -318,6 +318,20 @@ inline void add_refusal_rows(const QTemporaryDir& dir) {
     QTest::newRow("no end record") << refused_file(endless, "no end-of-file record",
                                                    "has no end-of-file record");
 
+    // A comment line sent in pieces, one of which the unit would take for a record.
+    const QString record_piece = dir.filePath("refused_record_piece.hex");
+    kept = lines;
+    kept.insert(kept.begin() + 2, "; " + QByteArray(61, '=') + without_line_end(lines[0]) + "\r\n");
+    QVERIFY(write_lines(record_piece, kept));
+    QTest::newRow("comment with a piece that begins like a record")
+        << refused_line(record_piece, 3,
+                        "64: the line is longer than 63 bytes, and its piece that begins here "
+                        "with \":\" would be taken for a record");
+
+    const QString folder = dir.filePath("refused_folder.hex");
+    QVERIFY(QDir().mkpath(folder));
+    QTest::newRow("a folder") << refused_file(folder, "read error", "cannot be read to its end");
+
     const QString password_detail =
         QStringLiteral("the password must be at most 19 printable ASCII characters");
     QTest::newRow("password with a non-ASCII character")

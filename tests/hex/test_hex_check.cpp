@@ -79,6 +79,10 @@ private slots:
                    record(5, 0, QByteArray::fromHex("00000000")) + "\n" + kEnd + "\n";
         QTest::newRow("end record at another address") << kData + "\n" + record(1, 0x1234, {}) + "\n";
         QTest::newRow("comment after the end") << kGood + "; done\r\n";
+        // Sent in pieces that no unit takes for a record or a code test.
+        QTest::newRow("165-byte comment line") << "; " + QByteArray(161, '=') + "\r\n" + kGood;
+        QTest::newRow("long comment, a piece begins with the line end")
+            << "; " + QByteArray(61, '=') + "\r\n" + kGood;
     }
     void accepted() {
         QFETCH(QByteArray, text);
@@ -114,10 +118,23 @@ private slots:
                "unit holds 63"
             << line3;
         QTest::newRow("long comment, last line")
-            << kGood + "; " + QByteArray(70, '=') << 3 << 64
-            << "fw.hex line 3, column 64: the line is 72 bytes long; one "
-               "piece sent to the unit holds 63"
+            << kGood + "; " + QByteArray(70, '=') << 3 << 73
+            << "fw.hex line 3, column 73: the last line has no line end" << line3;
+        QTest::newRow("long comment, second piece a record")
+            << kData + "\n" + kEnd + "\n; " + QByteArray(61, '=') + kData + "\n"
+            << 3 << 64
+            << "fw.hex line 3, column 64: the line is longer than 63 bytes, and its piece that begins here "
+               "with \":\" would be taken for a record"
             << line3;
+        QTest::newRow("long comment, third piece a code test")
+            << kData + "\n" + kEnd + "\n; " + QByteArray(124, '=') + "test\n"
+            << 3 << 127
+            << "fw.hex line 3, column 127: the line is longer than 63 bytes, and its piece that begins here "
+               "with \"t\" would be taken for a code test"
+            << line3;
+        QTest::newRow("NUL in a long comment")
+            << kGood + "; " + QByteArray(100, '=') + QByteArray(1, '\0') + "\n"
+            << 3 << 103 << "fw.hex line 3, column 103: a NUL byte: a HEX file is text" << line3;
         QTest::newRow("not a hex digit")
             << kLinear + "\n" + kData + "\n:0400000011G23344 52\n"
             << 3 << 12 << "fw.hex line 3, column 12: 'G' is not a hex digit" << line3;
@@ -209,7 +226,7 @@ private slots:
         QByteArray checksum = many;
         checksum[91 * 45 + 42] = checksum[91 * 45 + 42] == '0' ? '1' : '0';
         QByteArray overlong = many;
-        overlong.insert(91 * 45, "; " + QByteArray(80, '-') + "\r\n");
+        overlong.insert(91 * 45, "TEST " + QByteArray(80, '-') + "\r\n");
         QByteArray nul = many;
         nul[4096] = '\0';
         QTest::newRow("valid, 90 KB") << many + kEnd + "\r\n" << true << 0;
@@ -224,30 +241,52 @@ private slots:
         QFETCH(int, line);
         const QString path = write("fw.hex", text);
         QVERIFY(!path.isEmpty());
-        const CheckResult fromFile = orvex::hex::check_file(QFile::encodeName(path).constData());
+        std::vector<char> bytes;
+        const CheckResult fromFile = orvex::hex::load_file(QFile::encodeName(path).constData(), bytes);
+        QVERIFY(fromFile.wholeFileRead);
+        QCOMPARE(QByteArray(bytes.data(), qsizetype(bytes.size())), text);
         QCOMPARE(fromFile.line, line);
         QCOMPARE(fromFile.verdict, accepted ? Verdict::Accepted : Verdict::Refused);
         compareResults(fromFile, check(text));
     }
 
+    // Nothing of such a file may reach a unit: no bytes are kept.
+    void filesThatCannotBeRead_data() {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<int>("verdict");
+        QTest::addColumn<QByteArray>("detail");
+        QTest::addColumn<QByteArray>("summary");
+        QTest::newRow("absent") << "absent.hex" << int(Verdict::CannotOpen)
+                                << QByteArray("absent.hex cannot be opened: ") + std::strerror(ENOENT)
+                                << QByteArray("HEX File Cannot Be Opened");
+        QTest::newRow("a folder") << "folder.hex" << int(Verdict::Refused)
+                                  << QByteArray(
+                                         "folder.hex cannot be read to its end (stopped after 0 bytes: ") +
+                                         std::strerror(EISDIR) + ")"
+                                  << QByteArray("HEX File Refused: read error");
+        QTest::newRow("16 MiB and one byte")
+            << "huge.hex" << int(Verdict::Refused)
+            << QByteArray("huge.hex is larger than 16 MiB: no firmware of this family is")
+            << QByteArray("HEX File Refused: file too large");
+    }
     void filesThatCannotBeRead() {
-        const CheckResult absent =
-            orvex::hex::check_file(QFile::encodeName(dir_.filePath("absent.hex")).constData());
-        QCOMPARE(absent.verdict, Verdict::CannotOpen);
-        QCOMPARE(QByteArray(absent.detail),
-                 QByteArray("absent.hex cannot be opened: ") + std::strerror(ENOENT));
-        QCOMPARE(QByteArray(absent.summary), QByteArray("HEX File Cannot Be Opened"));
-
+        QFETCH(QString, name);
+        QFETCH(int, verdict);
+        QFETCH(QByteArray, detail);
+        QFETCH(QByteArray, summary);
         QVERIFY(QDir(dir_.path()).mkpath("folder.hex"));
-        const CheckResult folder =
-            orvex::hex::check_file(QFile::encodeName(dir_.filePath("folder.hex")).constData());
-        QCOMPARE(folder.verdict, Verdict::Refused);
-        QCOMPARE(folder.line, 0);
-        QCOMPARE(QByteArray(folder.detail),
-                 QByteArray("folder.hex cannot be read to its end (stopped after 0 "
-                            "bytes: ") +
-                     std::strerror(EISDIR) + ")");
-        QCOMPARE(QByteArray(folder.summary), QByteArray("HEX File Refused: read error"));
+        QFile huge(dir_.filePath("huge.hex"));
+        QVERIFY(huge.open(QIODevice::WriteOnly) && huge.resize(16 * 1024 * 1024 + 1));
+        huge.close();
+        std::vector<char> bytes(3, 'x');
+        const CheckResult result =
+            orvex::hex::load_file(QFile::encodeName(dir_.filePath(name)).constData(), bytes);
+        QCOMPARE(int(result.verdict), verdict);
+        QCOMPARE(result.line, 0);
+        QCOMPARE(QByteArray(result.detail), detail);
+        QCOMPARE(QByteArray(result.summary), summary);
+        QVERIFY(!result.wholeFileRead);
+        QVERIFY(bytes.empty());
     }
 
     // A file name longer than the detail still leaves it terminated.

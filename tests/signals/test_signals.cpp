@@ -146,6 +146,55 @@ private slots:
         QVERIFY(sim.stop());
         QVERIFY(!serial_commands(sim).contains("ERASE"));
     }
+
+    // A signal while the unit is readied for programming: it is given back
+    // as a run's end gives it back, and nothing was erased.
+    void signalBeforeEraseGivesTheUnitBack_data() {
+        QTest::addColumn<QString>("link");
+        QTest::newRow("RS-232") << "serial";
+        QTest::newRow("LAN") << "lan";
+        QTest::newRow("GPIB") << "gpib";
+    }
+    void signalBeforeEraseGivesTheUnitBack() {
+        QFETCH(QString, link);
+        SimProcess sim;
+        // The answer comes late, yet within every bus's time-out.
+        QVERIFY2(sim.start({"--delay", "prg=3000"}), qPrintable(sim.errorString()));
+        const QString state = state_home(qPrintable("release-" + link));
+        Uploader uploader;
+        const QString resource = link == "serial" ? QStringLiteral("ASRL%1::INSTR").arg(sim.comNumber())
+                                 : link == "lan"
+                                     ? QStringLiteral("TCPIP0::%1::5025::SOCKET").arg(sim.lanAddress())
+                                     : QStringLiteral("GPIB0::6::INSTR");
+        QProcessEnvironment environment = Uploader::environment(sim, state);
+        environment.remove("ORVEX_GPIB_TIME_SCALE");  // real time, as the program runs here
+        uploader.start({"--batch", resource, long_firmware_}, environment);
+        QVERIFY(sim.waitForRecord([&link](const QJsonObject& r) {
+            return r["transports"]
+                .toObject()[link]
+                .toObject()["commands"]
+                .toVariant()
+                .toStringList()
+                .contains("DIAG:PRG");
+        }));
+        uploader.signal(SIGTERM);
+        const Finished end = uploader.finish();
+        QVERIFY2(end.finished && !end.crashed, end.err.constData());
+        QCOMPARE(end.exit_code, 130);
+        QCOMPARE(only_record(state)["outcome"].toString(), "interrupted");
+        QVERIFY(sim.stop());
+        const QJsonObject record = sim.record();
+        const QStringList heard =
+            record["transports"].toObject()[link].toObject()["commands"].toVariant().toStringList();
+        QVERIFY(!heard.contains("ERASE"));
+        if (link == "serial") QCOMPARE(heard.last(), "syst:rem 0");
+        if (link == "gpib") {
+            QCOMPARE(record["gpib"].toObject()["interfaceClears"].toInt(), 2);
+            QCOMPARE(record["gpib"].toObject()["connected"].toInt(), 0);
+        }
+        for (const auto connection : record["lan"].toObject()["connections"].toArray())
+            QVERIFY(!connection.toObject()["open"].toBool());
+    }
 };
 
 QTEST_GUILESS_MAIN(SignalsTest)

@@ -1,5 +1,7 @@
-// The window during a run: EXIT from the menu, SIGTERM and SIGHUP all let the
-// run reach its end, say so in Messages, and end the event loop with 0 after it.
+// The window during a run: EXIT from the menu and the stop signals let the run
+// reach its end, say so on the detail line, and end the event loop with 0
+// after it. Ctrl-C after EXIT only warns while the unit is erased; the next
+// one stops the process (a child process of this test, so it can end).
 #include <QtTest>
 
 #include <csignal>
@@ -15,25 +17,27 @@
 namespace {
 
 constexpr int kFirmwareRecords = 400;
-constexpr int kActAtPercent = 30;
 constexpr double kScale = 0.05;
 // Ends a loop that nothing else ended, so that a fault fails instead of hanging.
 constexpr int kLoopGuard_ms = 120000;
 constexpr int kGuardCode = 99;
+constexpr const char* kChildOption = "--interrupted-run";
 
-enum class Request { Menu, Terminate, HangUp };
+enum class Request { Menu, Terminate, HangUp, Interrupt };
 
+// What the operator does while the unit is programmed, one request per step
+// of progress from 30 % on.
 struct Watch {
-    Request request = Request::Menu;
-    bool acted = false;
-    std::vector<QString> messages;
+    std::vector<Request> requests;
+    std::size_t done = 0;
+    int next_percent = 30;
 };
 Watch g_watch;
 
-void act_once(int percent) {
-    if (g_watch.acted || percent < kActAtPercent) return;
-    g_watch.acted = true;
-    switch (g_watch.request) {
+void act(int percent) {
+    if (g_watch.done >= g_watch.requests.size() || percent < g_watch.next_percent) return;
+    g_watch.next_percent = percent + 10;
+    switch (g_watch.requests[g_watch.done++]) {
         case Request::Menu:
             orvex::Exit_Program(0, ids::MENUBAR_EXIT, nullptr, orvex::update_handle);
             break;
@@ -43,12 +47,41 @@ void act_once(int percent) {
         case Request::HangUp:
             ::kill(::getpid(), SIGHUP);
             break;
+        case Request::Interrupt:
+            ::kill(::getpid(), SIGINT);
+            break;
     }
 }
 
-void note_message(const char* text) { g_watch.messages.emplace_back(QString::fromLatin1(text)); }
+// Starts one LAN run from the event loop, as START pressed in the window
+// would, and returns the loop's exit code.
+int run_window(e2e::Operator& op, const QString& address, const QString& firmware) {
+    op.choose_bus(ids::MENUBAR_BUSSELEC_LAN);
+    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR, address.toLatin1().constData());
+    op.choose_file(firmware);
+    QTimer::singleShot(0, [&op] { op.start(); });
+    QTimer::singleShot(kLoopGuard_ms, [] { runtime::QuitUserInterface(kGuardCode); });
+    return runtime::RunUserInterface();
+}
+
+void watch_window(const std::vector<Request>& requests) {
+    e2e::set_time_scale(kScale);
+    orvex::watch_update_runs();
+    orvex::watch_stop_requests(orvex::StopMode::Window);
+    g_watch = Watch{requests};
+    orvex::add_run_observer({nullptr, nullptr, act});
+}
+
+// The child: EXIT, then Ctrl-C twice while the unit is programmed.
+int interrupted_child(const QString& address, const QString& firmware) {
+    watch_window({Request::Menu, Request::Interrupt, Request::Interrupt});
+    e2e::Operator op;
+    return run_window(op, address, firmware);
+}
 
 }  // namespace
+
+Q_DECLARE_METATYPE(std::vector<Request>)
 
 class WindowExitTest : public QObject {
     Q_OBJECT
@@ -61,43 +94,72 @@ private slots:
         QVERIFY(dir_.isValid());
         firmware_ = e2e::make_hex(dir_, "firmware.hex", kFirmwareRecords);
         QVERIFY(!firmware_.isEmpty());
-        e2e::set_time_scale(kScale);
-        orvex::watch_update_runs();
-        orvex::watch_stop_requests(orvex::StopMode::Window);
-        QVERIFY(orvex::add_run_observer({nullptr, note_message, act_once}));
+        watch_window({});
     }
 
     void runGoesOnThenTheLoopEnds_data() {
-        QTest::addColumn<int>("request");
-        QTest::newRow("EXIT menu") << int(Request::Menu);
-        QTest::newRow("SIGTERM") << int(Request::Terminate);
-        QTest::newRow("SIGHUP") << int(Request::HangUp);
+        QTest::addColumn<std::vector<Request>>("requests");
+        QTest::addColumn<QString>("detail");
+        const QString exiting = QStringLiteral("Exiting when this update has finished");
+        const QString erased = QStringLiteral(
+            "the unit is being programmed; stopping now leaves it erased and it needs another run. Send the "
+            "signal again (Ctrl-C) to stop anyway.");
+        QTest::newRow("EXIT menu") << std::vector{Request::Menu} << exiting;
+        QTest::newRow("SIGTERM") << std::vector{Request::Terminate} << exiting;
+        QTest::newRow("SIGHUP") << std::vector{Request::HangUp} << exiting;
+        QTest::newRow("SIGINT") << std::vector{Request::Interrupt} << exiting;
+        QTest::newRow("EXIT, then SIGINT") << std::vector{Request::Menu, Request::Interrupt} << erased;
+        QTest::newRow("SIGTERM, then SIGTERM")
+            << std::vector{Request::Terminate, Request::Terminate} << exiting;
     }
     void runGoesOnThenTheLoopEnds() {
-        QFETCH(int, request);
+        QFETCH(std::vector<Request>, requests);
+        QFETCH(QString, detail);
         SimProcess sim;
         E2E_START(sim, e2e::sim_time_scale_args(kScale));
-        g_watch = Watch{static_cast<Request>(request), false, {}};
+        g_watch = Watch{requests};
         e2e::Operator op;
-        op.choose_bus(ids::MENUBAR_BUSSELEC_LAN);
-        runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR,
-                            sim.lanAddress().toLatin1().constData());
-        op.choose_file(firmware_);
-
-        QTimer::singleShot(0, [&op] { op.start(); });
-        QTimer::singleShot(kLoopGuard_ms, [] { runtime::QuitUserInterface(kGuardCode); });
-        const int code = runtime::RunUserInterface();
-
-        QVERIFY(g_watch.acted);
-        QCOMPARE(code, 0);
-        QVERIFY(std::find(g_watch.messages.begin(), g_watch.messages.end(),
-                          QString::fromLatin1(orvex::kMsgExitAfterRun)) != g_watch.messages.end());
+        QCOMPARE(run_window(op, sim.lanAddress(), firmware_), 0);
+        QCOMPARE(g_watch.done, requests.size());
+        QCOMPARE(text_of(ids::UPDATE_DETAIL), detail);
         op.expect_updated();
         QCOMPARE(orvex::last_update().outcome, orvex::Outcome::Updated);
+        QCOMPARE(QString::fromStdString(orvex::last_update().message), "OK TEST");
         E2E_STOP(sim);
         E2E_FLASH_HOLDS(sim, firmware_);
     }
+
+    void exitThenTwoInterruptsStop() {
+        SimProcess sim;
+        E2E_START(sim, e2e::sim_time_scale_args(kScale));
+        QProcess child;
+        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+        environment.insert("XDG_STATE_HOME", dir_.filePath("state"));
+        child.setProcessEnvironment(environment);
+        child.start(QCoreApplication::applicationFilePath(), {kChildOption, sim.lanAddress(), firmware_});
+        QVERIFY(child.waitForFinished(kLoopGuard_ms));
+        const QByteArray err = child.readAllStandardError();
+        QCOMPARE(child.exitStatus(), QProcess::NormalExit);
+        QVERIFY2(child.exitCode() == 130, err.constData());
+        QVERIFY(err.contains("leaves it erased"));
+
+        QFile record(dir_.filePath("state/orvex-uploader/updates.jsonl"));
+        QVERIFY(record.open(QIODevice::ReadOnly));
+        const QList<QByteArray> lines = record.readAll().trimmed().split('\n');
+        QCOMPARE(lines.size(), 1);
+        QCOMPARE(QJsonDocument::fromJson(lines.first()).object()["outcome"].toString(), "interrupted");
+        E2E_STOP(sim);
+        QVERIFY(!e2e::heard(sim.record(), "lan").contains("EXIT"));
+    }
 };
 
-QTEST_MAIN(WindowExitTest)
+int main(int argc, char* argv[]) {
+    QApplication application(argc, argv);
+    if (argc == 4 && qstrcmp(argv[1], kChildOption) == 0)
+        return interrupted_child(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    WindowExitTest test;
+    QTEST_SET_MAIN_SOURCE_PATH
+    return QTest::qExec(&test, argc, argv);
+}
+
 #include "test_window_exit.moc"

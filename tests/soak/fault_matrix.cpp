@@ -94,16 +94,22 @@ const std::vector<Fault>& fault_matrix() {
          std::nullopt,
          Expect{ln::kMsgNoLock, O::NotReached},
          std::nullopt},
-        // An erase that reports an error programs nothing, yet the run ends normally.
-        {"erase error",
+        // An erase that reports an error programs nothing: the run goes on to
+        // the second identification, but the unit needs another run.
+        {"erase refused",
          {"--erase-reply", "1\\r\\n"},
-         Expect{kBlank, O::Unchanged},
-         Expect{kBlank, O::Unchanged},
-         Expect{kBlank, O::Unchanged}},
+         Expect{kBlank, O::FailedAfterErase},
+         Expect{kBlank, O::FailedAfterErase},
+         Expect{kBlank, O::FailedAfterErase}},
+        {"erase refused, second identification reads a new revision",
+         {"--erase-reply", "1\\r\\n", "--boot-revision", "V8.30"},
+         Expect{kBlank, O::FailedAfterErase},
+         Expect{kBlank, O::FailedAfterErase},
+         Expect{kBlank, O::FailedAfterErase}},
         {"erase answer empty",
          {"--erase-reply", "\\n"},
          Expect{orvex::kMsgEraseFailed, O::FailedAfterErase},
-         Expect{kBlank, O::Unchanged},
+         Expect{kBlank, O::FailedAfterErase},
          Expect{orvex::kMsgEraseFailed, O::FailedAfterErase}},
         // The unit refuses one record: the run goes on, the unit keeps its old firmware.
         {"NAK for a record",

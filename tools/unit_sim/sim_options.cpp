@@ -45,7 +45,7 @@ Error millisecondsInto(std::chrono::milliseconds& target, std::string_view text,
 }
 
 Error bytesInto(std::string& target, std::string_view text) {
-    auto bytes = unescapeBytes(text);
+    auto bytes = text::unescapeBytes(text);
     if (!bytes) return "malformed escape in \"" + std::string(text) + "\" (use \\r \\n \\t \\\\ \\xNN)";
     target = std::move(*bytes);
     return std::nullopt;
@@ -199,6 +199,13 @@ const std::vector<OptionEntry>& optionTable() {
          [](SimOptions& o, std::string_view v) { return bytesInto(o.unit.identity.revision, v); }},
         {"--new-revision", "TEXT", "revision after a complete image and EXIT (default V8.20)",
          [](SimOptions& o, std::string_view v) { return bytesInto(o.unit.newRevision, v); }},
+        {"--boot-revision", "TEXT",
+         "revision reported after every EXIT from programming mode, programmed or not (boot code that names "
+         "its own)",
+         [](SimOptions& o, std::string_view v) {
+             o.unit.bootRevision.emplace();
+             return bytesInto(*o.unit.bootRevision, v);
+         }},
         {"--idn-reply", "TEXT", "the whole identification reply instead of the fields",
          [](SimOptions& o, std::string_view v) -> Error {
              std::string text;

@@ -47,6 +47,8 @@ struct Silence {
 struct UnitConfig {
     Identity identity;
     std::string newRevision{wire::kNewRevision};
+    // Some units' boot code reports its own revision after EXIT, whatever the flash holds.
+    std::optional<std::string> bootRevision;
     std::string password{wire::kPassword};
     std::optional<std::string> identifyReply;  // replaces the whole identification reply
     std::size_t identifyLength = 0;            // pads the identification reply to this many bytes

@@ -40,8 +40,8 @@ enum class Command {
 
 std::string journalText(std::string_view text) {
     constexpr std::size_t limit = UnitCore::kJournalTextBytes;
-    if (text.size() <= limit) return printableBytes(text);
-    return printableBytes(text.substr(0, limit)) + "... (" + std::to_string(text.size()) + " bytes)";
+    if (text.size() <= limit) return text::printableBytes(text);
+    return text::printableBytes(text.substr(0, limit)) + "... (" + std::to_string(text.size()) + " bytes)";
 }
 
 Command classify(std::string_view text) {
@@ -215,12 +215,16 @@ void UnitCore::leaveProgramming(Link link) {
     ++journal_.exits;
     if (journal_.programming) {
         journal_.programming = false;
-        // Only an erased flash holding a complete, clean image boots the new firmware.
-        if (journal_.erased && loader_.endSeen() && !imageFaulty_ &&
-            config_.identity.revision != config_.newRevision) {
-            journal_.revisionChanges.add({config_.identity.revision, config_.newRevision, link});
-            config_.identity.revision = config_.newRevision;
-            journal_.revision = config_.newRevision;
+        // Only an erased flash holding a complete, clean image boots the new
+        // firmware, unless the boot code names a revision of its own.
+        const bool imageComplete = journal_.erased && loader_.endSeen() && !imageFaulty_;
+        const std::string* next = config_.bootRevision ? &*config_.bootRevision
+                                  : imageComplete      ? &config_.newRevision
+                                                       : nullptr;
+        if (next != nullptr && config_.identity.revision != *next) {
+            journal_.revisionChanges.add({config_.identity.revision, *next, link});
+            config_.identity.revision = *next;
+            journal_.revision = *next;
         }
     }
     if (hooks_.leftProgramming) hooks_.leftProgramming();

@@ -40,16 +40,10 @@ std::string JsonObjectLine(std::span<const JsonField> fields) {
     return QJsonDocument(object).toJson(QJsonDocument::Compact).toStdString();
 }
 
-FileDigest DigestFile(const std::string& path) {
-    FileDigest digest;
-    QFile file(toQString(path));
-    if (!file.open(QIODevice::ReadOnly)) return digest;
+std::string Sha256Hex(const char* data, std::size_t size) {
     QCryptographicHash hash(QCryptographicHash::Sha256);
-    if (!hash.addData(&file)) return digest;
-    digest.readable = true;
-    digest.size = file.size();
-    digest.sha256 = hash.result().toHex().toStdString();
-    return digest;
+    hash.addData(QByteArrayView(data, static_cast<qsizetype>(size)));
+    return hash.result().toHex().toStdString();
 }
 
 std::string DefaultRecordPath() {

@@ -2,6 +2,7 @@
 // processes can share one file. Plain C++ on the outside; Qt behind it.
 #pragma once
 
+#include <cstddef>
 #include <span>
 #include <string>
 #include <string_view>
@@ -17,12 +18,8 @@ struct JsonField {
 // One compact JSON object holding `fields`, without a line end.
 std::string JsonObjectLine(std::span<const JsonField> fields);
 
-struct FileDigest {
-    bool readable = false;
-    long long size = 0;
-    std::string sha256;  // lower-case hex
-};
-FileDigest DigestFile(const std::string& path);
+// The SHA-256 of `size` bytes at `data`, in lower-case hex.
+std::string Sha256Hex(const char* data, std::size_t size);
 
 // $XDG_STATE_HOME/orvex-uploader/updates.jsonl, with ~/.local/state when the
 // variable is unset or empty.

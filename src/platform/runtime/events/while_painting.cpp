@@ -8,7 +8,10 @@
 #include <QCoreApplication>
 #include <QThread>
 
+#include <pthread.h>
+
 #include <atomic>
+#include <csignal>
 #include <chrono>
 #include <climits>
 #include <condition_variable>
@@ -68,6 +71,11 @@ public:
 
 private:
     void serve() {
+        // Stop signals belong to the user-interface thread, which handles them
+        // between steps; here one would break off a driver call mid-transfer.
+        sigset_t all;
+        sigfillset(&all);
+        pthread_sigmask(SIG_BLOCK, &all, nullptr);
         for (;;) {
             spin_until([this] { return pending_.load(); });
             std::unique_lock lock(mutex_);

@@ -6,7 +6,7 @@
 #include <string>
 #include <string_view>
 
-namespace orvex::sim {
+namespace orvex::text {
 
 // Decodes the escapes; nullopt when an escape is malformed.
 std::optional<std::string> unescapeBytes(std::string_view text);
@@ -15,4 +15,4 @@ std::optional<std::string> unescapeBytes(std::string_view text);
 // escapes, so a record file stays valid UTF-8 whatever the uploader sent.
 std::string printableBytes(std::string_view bytes);
 
-}  // namespace orvex::sim
+}  // namespace orvex::text

@@ -1,6 +1,6 @@
 #include "text_escape.h"
 
-namespace orvex::sim {
+namespace orvex::text {
 namespace {
 
 constexpr std::string_view kHexDigits = "0123456789ABCDEF";
@@ -76,4 +76,4 @@ std::string printableBytes(std::string_view bytes) {
     return out;
 }
 
-}  // namespace orvex::sim
+}  // namespace orvex::text
