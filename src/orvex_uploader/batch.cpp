@@ -12,6 +12,7 @@
 #include "buses.h"
 #include "display.h"
 #include "hex_stream.h"
+#include "identify.h"
 #include "outcomes.h"
 #include "panel_handles.h"
 #include "resource.h"
@@ -39,11 +40,6 @@ struct BatchState {
     int exit_code = 0;
 };
 BatchState g_batch;
-
-int usage_error(const std::string& text) {
-    std::fprintf(stderr, "orvex-uploader: %s\nTry 'orvex-uploader --help'.\n", text.c_str());
-    return kExitUsage;
-}
 
 // Room for more than any password field holds, so that a longer one is
 // noticed instead of cut.
@@ -80,27 +76,7 @@ bool choose_password(const cli::Options& options, PasswordText& password, std::s
 
 // Puts the panel into the state an operator would leave it in before START.
 void arrange_panel(const Resource& resource, const char* password, const std::string& file) {
-    switch (resource.kind) {
-        case Resource::Kind::Serial: {
-            int port = resource.com_port;
-            if (!resource.device_path.empty()) {
-                SetComPortDevice(kPathComPort, resource.device_path.c_str());
-                port = kPathComPort;
-            }
-            arrange_bus(*bus_by_menu_item(ids::MENUBAR_BUSSELEC_SERIAL));
-            SetCtrlVal(update_handle, ids::UPDATE_COMPORTS, port);
-            break;
-        }
-        case Resource::Kind::Gpib:
-            arrange_bus(*bus_by_menu_item(ids::MENUBAR_BUSSELEC_GPIB));
-            SetCtrlVal(update_handle, ids::UPDATE_GPIBBOARDS, resource.board);
-            SetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION_2, resource.address);
-            break;
-        case Resource::Kind::Lan:
-            arrange_bus(*bus_by_menu_item(ids::MENUBAR_BUSSELEC_LAN));
-            SetCtrlVal(update_handle, ids::UPDATE_IPADDR, resource.host.c_str());
-            break;
-    }
+    arrange_resource(resource);
     SetCtrlVal(update_handle, ids::UPDATE_PASSWORD, password);
     SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, file.c_str());
 }
@@ -127,17 +103,64 @@ void report_interruption() {
 
 }  // namespace
 
+int usage_error(const std::string& text) {
+    std::fprintf(stderr, "orvex-uploader: %s\nTry 'orvex-uploader --help'.\n", text.c_str());
+    return kExitUsage;
+}
+
+void arrange_resource(const Resource& resource) {
+    switch (resource.kind) {
+        case Resource::Kind::Serial: {
+            int port = resource.com_port;
+            if (!resource.device_path.empty()) {
+                SetComPortDevice(kPathComPort, resource.device_path.c_str());
+                port = kPathComPort;
+            }
+            arrange_bus(*bus_by_menu_item(ids::MENUBAR_BUSSELEC_SERIAL));
+            SetCtrlVal(update_handle, ids::UPDATE_COMPORTS, port);
+            break;
+        }
+        case Resource::Kind::Gpib:
+            arrange_bus(*bus_by_menu_item(ids::MENUBAR_BUSSELEC_GPIB));
+            SetCtrlVal(update_handle, ids::UPDATE_GPIBBOARDS, resource.board);
+            SetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION_2, resource.address);
+            break;
+        case Resource::Kind::Lan:
+            arrange_bus(*bus_by_menu_item(ids::MENUBAR_BUSSELEC_LAN));
+            SetCtrlVal(update_handle, ids::UPDATE_IPADDR, resource.host.c_str());
+            break;
+    }
+}
+
+int prepare_headless_panel(const cli::Options& options) {
+    if (options.time_scale) SetTimeScale(*options.time_scale);
+    DisableBreakOnLibraryErrors();
+    if (const int status = start_up(); status < 0) {
+        std::fprintf(stderr, "orvex-uploader: the panel file could not be loaded (error %d)\n", status);
+        return outcome_info(Outcome::NotReached).exit_code;
+    }
+    // No operator is there to acknowledge a pop-up.
+    popups_allowed = false;
+    return 0;
+}
+
 const char* batch_help_epilogue() {
     static const std::string text =
-        std::string(exit_code_help()) +
+        std::string(exit_code_help()) + "\n" + identify_help() +
+        "\nWithout options the window opens; with no display to show it on, the program says so and\n"
+        "ends with status " +
+        std::to_string(kExitNoDisplay) +
+        ".\n"
         "\nThe password comes from --password-file, else $ORVEX_PASSWORD, else the default; never from the\n"
-        "command line. Every run appends one JSON line to $XDG_STATE_HOME/orvex-uploader/updates.jsonl\n"
+        "command line. Every update appends one JSON line to $XDG_STATE_HOME/orvex-uploader/updates.jsonl\n"
         "(default ~/.local/state/orvex-uploader/updates.jsonl), or to --record PATH.\n"
         "\nExamples:\n"
         "  orvex-uploader --batch ASRL1::INSTR firmware.hex\n"
         "  orvex-uploader --batch ASRL/dev/ttyUSB0::INSTR firmware.hex\n"
         "  orvex-uploader --batch GPIB0::6::INSTR firmware.hex --password-file unit.pw\n"
-        "  orvex-uploader --batch TCPIP0::192.168.1.10::5025::SOCKET firmware.hex --json\n";
+        "  orvex-uploader --batch TCPIP0::192.168.1.10::5025::SOCKET firmware.hex --json\n"
+        "  orvex-uploader --identify GPIB0::6::INSTR\n"
+        "  xargs -P 8 -I{} orvex-uploader --identify TCPIP0::{}::5025::SOCKET --json < units.txt\n";
     return text.c_str();
 }
 
@@ -146,20 +169,13 @@ int run_batch(const cli::Options& options) {
     if (!resource) return usage_error("'" + options.resource + "' is not a resource; use " + kResourceForms);
     if (options.file.size() >= kPathSize) return usage_error("the file path is too long");
 
-    if (options.time_scale) SetTimeScale(*options.time_scale);
     if (options.record_path) set_record_path(*options.record_path);
-    DisableBreakOnLibraryErrors();
-    if (const int status = start_up(); status < 0) {
-        std::fprintf(stderr, "orvex-uploader: the panel file could not be loaded (error %d)\n", status);
-        return outcome_info(Outcome::NotReached).exit_code;
-    }
+    if (const int status = prepare_headless_panel(options); status != 0) return status;
 
     PasswordText password = {};
     if (std::string error; !choose_password(options, password, error)) return usage_error(error);
 
     g_batch.json = options.json;
-    // No operator is there to acknowledge a pop-up.
-    popups_allowed = false;
     set_record_resource(options.resource);
     watch_update_runs();
     show_batch_progress(::isatty(STDERR_FILENO) == 1);

@@ -51,9 +51,12 @@ void clear_detail() { SetCtrlVal(update_handle, ids::UPDATE_DETAIL, ""); }
 void show_popup(const char* title, const char* text) {
     if (popups_allowed) {
         MessagePopup(title, text);
-    } else {
-        std::fprintf(stderr, "orvex-uploader: %s: %s\n", title, text);
+        return;
     }
+    // stderr holds each line once: a text the detail line has just said is not repeated.
+    char detail[kCommandSize * 2] = {};
+    if (GetCtrlVal(update_handle, ids::UPDATE_DETAIL, detail) >= 0 && std::strcmp(detail, text) == 0) return;
+    std::fprintf(stderr, "orvex-uploader: %s: %s\n", title, text);
 }
 
 void show_first_identification() {

@@ -6,6 +6,7 @@
 #include "batch.h"
 #include "cli.h"
 #include "gpib.h"
+#include "identify.h"
 #include "outcomes.h"
 #include "runtime.h"
 #include "ui.h"
@@ -19,6 +20,8 @@ int run(const cli::Options& options, int argc, char* argv[]) {
     switch (options.mode) {
         case cli::Mode::Batch:
             return orvex::run_batch(options);
+        case cli::Mode::Identify:
+            return orvex::run_identify(options);
         case cli::Mode::ListPorts:
             return orvex::list_serial_ports();
         default:
@@ -40,6 +43,7 @@ int main(int argc, char* argv[]) {
             std::fprintf(stderr, "orvex-uploader: %s\nTry 'orvex-uploader --help'.\n", options.text.c_str());
             return orvex::kExitUsage;
         case cli::Mode::Window:
+            runtime::SetNoDisplayHandler(orvex::report_no_display);
             break;
         default:
             cli::UseHeadlessPlatform();

@@ -82,6 +82,14 @@ int start_up() {
     return 0;
 }
 
+int report_no_display(const char* display_tried) {
+    std::fprintf(stderr,
+                 "orvex-uploader: no display could be reached (%s); without a window use --batch or "
+                 "--identify, see --help\n",
+                 display_tried);
+    return kExitNoDisplay;
+}
+
 int main(int /*argc*/, char* /*argv*/[]) {
     DisableBreakOnLibraryErrors();
     if (const int status = start_up(); status < 0) {

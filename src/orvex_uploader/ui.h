@@ -16,6 +16,13 @@ int main(int argc, char* argv[]);
 // cannot be loaded.
 int start_up();
 
+// The window program's exit status when no display can be reached (the
+// sysexits code for a service that is unavailable).
+inline constexpr int kExitNoDisplay = 69;
+// Says on stderr, in one line, that no display could be reached and which one
+// was tried, and where to turn instead; returns kExitNoDisplay.
+int report_no_display(const char* display_tried);
+
 std::span<const runtime::ControlCallbackEntry> control_callbacks();
 std::span<const runtime::MenuCallbackEntry> menu_callbacks();
 

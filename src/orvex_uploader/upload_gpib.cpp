@@ -23,10 +23,16 @@ int board_nu = 0;
 int gpib_addr = 0;
 char buf[kCommandSize] = {};      // answers of the sequence
 char rdBuf[kAckBufferSize] = {};  // answers to code test lines
+DriverFailure last_failure;       // of this run, for the detail line
 
 gpib::Addr4882_t unit_address() { return gpib::MakeAddr(gpib_addr, gpib::NO_SAD); }
 
-bool driver_failed() { return (gpib::ibsta & gpib::ERR) != 0; }
+// Whether the driver call just made failed; its status is kept if so.
+bool driver_failed(bool first_call = false) {
+    if ((gpib::ibsta & gpib::ERR) == 0) return false;
+    last_failure = {first_call, gpib::ibsta, gpib::iberr, gpib::ibcntl};
+    return true;
+}
 
 }  // namespace
 
@@ -66,9 +72,17 @@ Answer answer(int status) {
 bool open() {
     Cls();
     GetCtrlVal(update_handle, ids::UPDATE_GPIBBOARDS, &board_nu);
-    gpib::SendIFC(board_nu);
-    gpib::ibsre(board_nu, kRemoteEnable);
     GetCtrlVal(update_handle, ids::UPDATE_BUS_SELECTION_2, &gpib_addr);
+    last_failure = {};
+    gpib::SendIFC(board_nu);
+    // A driver that cannot work at all (no configuration, no device file, no
+    // board, not the bus's controller) fails its first call already: nothing
+    // is sent, the board is given back and the detail line says why.
+    if (driver_failed(true)) {
+        gpib::ibonl(board_nu, kBoardOffline);
+        return false;
+    }
+    gpib::ibsre(board_nu, kRemoteEnable);
     return true;
 }
 
@@ -121,26 +135,15 @@ void release() {
 // The answer time-out is raised only once the unit has been reset.
 void after_reset() { gpib::ibtmo(board_nu, gpib::T10s); }
 
-// The driver's own error names the cause: no board, nobody at the address,
-// or a unit that did not answer in time; or the driver library is unusable.
+// The driver library is unusable, or the driver's own error of the failed
+// call names the cause.
 void explain(char* text, std::size_t size) {
     char problem[kCommandSize] = {};
     if (gpib::LoaderProblem(problem) > 0) {
         std::snprintf(text, size, "%s", problem);
         return;
     }
-    const int error = gpib::iberr;
-    const char* name = gpib::ErrorName(error);
-    if (error == gpib::ENEB) {
-        std::snprintf(text, size, "no GPIB board GPIB%d (%s)", board_nu, name);
-    } else if (error == gpib::ENOL) {
-        std::snprintf(text, size, "no listener at address %d on GPIB%d (%s)", gpib_addr, board_nu, name);
-    } else if (error == gpib::EABO || (gpib::ibsta & gpib::TIMO) != 0) {
-        std::snprintf(text, size, "the unit at address %d on GPIB%d did not answer in time (%s)", gpib_addr,
-                      board_nu, name);
-    } else {
-        std::snprintf(text, size, "the GPIB driver reported %s on GPIB%d", name, board_nu);
-    }
+    describe_driver_failure(last_failure, board_nu, gpib_addr, text, size);
 }
 
 }  // namespace

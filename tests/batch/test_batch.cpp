@@ -9,6 +9,8 @@
 #include "uploader_process.h"
 
 using orvex::test::Finished;
+using orvex::test::heard;
+using orvex::test::resource_for;
 using orvex::test::SimProcess;
 using orvex::test::Uploader;
 
@@ -19,28 +21,10 @@ const QStringList kRecordFields = {
     "time", "bus",       "resource",    "model",   "serial_number", "revision_before", "revision_after",
     "file", "file_size", "file_sha256", "message", "outcome",       "duration_s"};
 
-// The resource that reaches `sim` on `bus`.
-QString resource_for(const SimProcess& sim, const QString& bus) {
-    if (bus == "serial") return QStringLiteral("ASRL%1::INSTR").arg(sim.comNumber());
-    if (bus == "device") return QStringLiteral("ASRL%1::INSTR").arg(sim.serialPath());
-    if (bus == "gpib") return QStringLiteral("GPIB0::6::INSTR");
-    if (bus == "lan") return QStringLiteral("TCPIP0::%1::5025::SOCKET").arg(sim.lanAddress());
-    if (bus == "lan-short") return QStringLiteral("TCPIP::%1::SOCKET").arg(sim.lanAddress());
-    return QStringLiteral("ASRL9::INSTR");  // a COM port with nothing behind it
-}
-
 QByteArray sha256_of(const QString& path) {
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly)) return {};
     return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
-}
-
-QStringList heard(const SimProcess& sim) {
-    QStringList commands;
-    const QJsonObject transports = sim.record()["transports"].toObject();
-    for (const QString& link : transports.keys())
-        commands += transports[link].toObject()["commands"].toVariant().toStringList();
-    return commands;
 }
 
 }  // namespace
@@ -304,12 +288,89 @@ private slots:
         QVERIFY2(run.out.contains("Result:           OK TEST"), run.out.constData());
     }
 
+    // A production line parses stderr: the program's own lines, each once,
+    // and none of Qt's notes, even without XDG_RUNTIME_DIR (cron, CI runners).
+    void stderrHoldsEachLineOnce_data() {
+        QTest::addColumn<QString>("bus");
+        QTest::addColumn<QByteArray>("driverFault");  // the stand-in driver's first call fails so
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QByteArray>("stderrText");
+        QTest::newRow("refused file") << "serial" << QByteArray() << 2
+                                      << QByteArray(
+                                             "HEX File Refused: line 2\n"
+                                             "orvex-uploader: refused.hex line 2, column 18: checksum "
+                                             "0xDF stored, 0xDE computed from the record's bytes\n");
+        QTest::newRow("no GPIB device file")
+            << "gpib" << QByteArray("EDVR,2") << 3
+            << QByteArray(
+                   "Unit Not Responding\norvex-uploader: /dev/gpib0: No such file or directory (EDVR): "
+                   "load the GPIB kernel module and run gpib_config\n");
+    }
+    void stderrHoldsEachLineOnce() {
+        QFETCH(QString, bus);
+        QFETCH(QByteArray, driverFault);
+        QFETCH(int, exitCode);
+        QFETCH(QByteArray, stderrText);
+        QFile refused(dir_.filePath("refused.hex"));
+        QVERIFY(refused.open(QIODevice::WriteOnly));
+        refused.write(":0400000001020304F2\r\n:0400040005060708DF\r\n:00000001FF\r\n");
+        refused.close();
+        SimProcess sim;
+        QVERIFY2(sim.start({"--time-scale", QString::number(orvex::test::kTimeScale)}),
+                 qPrintable(sim.errorString()));
+        QProcessEnvironment env = Uploader::environment(sim, state_home("stderr"));
+        env.remove("XDG_RUNTIME_DIR");
+        if (!driverFault.isEmpty()) env.insert("ORVEX_GPIB_FIRST_CALL_FAILS", driverFault);
+        const QString file = driverFault.isEmpty() ? refused.fileName() : firmware_;
+        const Finished run = Uploader::run(Uploader::batch(resource_for(sim, bus), file), env);
+        QVERIFY2(run.finished && !run.crashed, run.err.constData());
+        QCOMPARE(run.exit_code, exitCode);
+        QCOMPARE(run.err, stderrText);
+        QVERIFY(sim.stop());
+        QCOMPARE(heard(sim), QStringList());
+    }
+
+    // The window needs a display; without one it says so in one line and ends
+    // with its own status, not Qt's abort and a core file.
+    void windowWithoutDisplay_data() {
+        QTest::addColumn<QString>("display");  // unset when empty
+        QTest::addColumn<QByteArray>("stderrText");
+        QTest::newRow("DISPLAY unset") << QString()
+                                       << QByteArray(
+                                              "orvex-uploader: no display could be reached (DISPLAY is "
+                                              "not set); without a window use --batch or --identify, "
+                                              "see --help\n");
+        QTest::newRow("DISPLAY names no server")
+            << ":9717"
+            << QByteArray(
+                   "orvex-uploader: no display could be reached (DISPLAY=:9717); without a window use "
+                   "--batch or --identify, see --help\n");
+    }
+    void windowWithoutDisplay() {
+        QFETCH(QString, display);
+        QFETCH(QByteArray, stderrText);
+        SimProcess sim;
+        QProcessEnvironment env = Uploader::environment(sim, state_home("window"));
+        env.remove("XDG_SESSION_TYPE");
+        env.remove("XDG_RUNTIME_DIR");
+        if (!display.isEmpty()) env.insert("DISPLAY", display);
+        const Finished run = Uploader::run({}, env);
+        QVERIFY(run.finished);
+        QVERIFY2(!run.crashed, run.err.constData());
+        QCOMPARE(run.exit_code, 69);
+        QCOMPARE(run.err, stderrText);
+        QCOMPARE(run.out, QByteArray());
+    }
+
     void withoutDisplay_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("stdoutHolds");
         QTest::newRow("version") << QStringList{"--version"} << "orvex-uploader 1.";
         QTest::newRow("help") << QStringList{"--help"} << "  130  interrupted";
         QTest::newRow("help examples") << QStringList{"--help"} << "--batch GPIB0::6::INSTR";
+        QTest::newRow("help: identify")
+            << QStringList{"--help"} << "    4  its maker, model or revision rules an update out";
+        QTest::newRow("help: window") << QStringList{"--help"} << "ends with status 69.";
     }
     void withoutDisplay() {
         QFETCH(QStringList, arguments);

@@ -2,6 +2,7 @@
 
 #include <QDeadlineTimer>
 #include <QFile>
+#include <QJsonArray>
 #include <QJsonDocument>
 #include <QThread>
 
@@ -91,6 +92,23 @@ Finished Uploader::run(const QStringList& arguments, const QProcessEnvironment& 
     Uploader uploader;
     uploader.start(arguments, environment);
     return uploader.finish();
+}
+
+QString resource_for(const SimProcess& sim, const QString& bus) {
+    if (bus == "serial") return QStringLiteral("ASRL%1::INSTR").arg(sim.comNumber());
+    if (bus == "device") return QStringLiteral("ASRL%1::INSTR").arg(sim.serialPath());
+    if (bus == "gpib") return QStringLiteral("GPIB0::6::INSTR");
+    if (bus == "lan") return QStringLiteral("TCPIP0::%1::5025::SOCKET").arg(sim.lanAddress());
+    if (bus == "lan-short") return QStringLiteral("TCPIP::%1::SOCKET").arg(sim.lanAddress());
+    return QStringLiteral("ASRL9::INSTR");
+}
+
+QStringList heard(const SimProcess& sim) {
+    QStringList commands;
+    const QJsonObject transports = sim.record()["transports"].toObject();
+    for (const QString& link : transports.keys())
+        commands += transports[link].toObject()["commands"].toVariant().toStringList();
+    return commands;
 }
 
 QJsonObject last_json_line(const QByteArray& text) {

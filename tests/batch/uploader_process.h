@@ -53,6 +53,13 @@ private:
     QByteArray err_;
 };
 
+// The resource that reaches `sim` on `bus`: "serial" (ASRL<n>), "device"
+// (ASRL<path>), "gpib", "lan", "lan-short" (TCPIP::...); anything else names a
+// COM port with nothing behind it.
+QString resource_for(const SimProcess& sim, const QString& bus);
+// Every line the unit heard on any bus that is not a record.
+QStringList heard(const SimProcess& sim);
+
 // The JSON object on the last line of `text`; empty when it is not one.
 QJsonObject last_json_line(const QByteArray& text);
 // Every line of the record file under `state_home`.

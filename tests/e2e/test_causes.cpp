@@ -128,6 +128,70 @@ private slots:
         E2E_STOP(sim);
     }
 
+    // The driver fails its very first call as the Linux GPIB library does on a
+    // bench not yet set up: nothing reaches the unit, and the detail line
+    // says what to fix.
+    void driverErrorOnTheWindow_data() {
+        QTest::addColumn<QByteArray>("fault");     // the stand-in's first call fails so
+        QTest::addColumn<QByteArray>("ibConfig");  // IB_CONFIG, unset when empty
+        QTest::addColumn<QString>("cause");
+        QTest::newRow("EARG: no configuration file")
+            << QByteArray("EARG") << QByteArray()
+            << "the GPIB library could not open its configuration file /etc/gpib.conf (EARG): create it, "
+               "or name another in IB_CONFIG";
+        QTest::newRow("EARG: the configuration file IB_CONFIG names")
+            << QByteArray("EARG") << QByteArray("/opt/bench/gpib.conf")
+            << "the GPIB library could not open its configuration file /opt/bench/gpib.conf, named by "
+               "IB_CONFIG (EARG)";
+        QTest::newRow("EDVR: no device file") << QByteArray("EDVR,2") << QByteArray()
+                                              << "/dev/gpib0: No such file or directory (EDVR): load the "
+                                                 "GPIB kernel module and run gpib_config";
+        QTest::newRow("EDVR: device file not allowed")
+            << QByteArray("EDVR,13") << QByteArray()
+            << "/dev/gpib0: Permission denied (EDVR): the user needs access to it, usually as a member of "
+               "the gpib group";
+        QTest::newRow("EDVR: another system error")
+            << QByteArray("EDVR,5") << QByteArray() << "/dev/gpib0: Input/output error (EDVR)";
+        QTest::newRow("EDVR without an errno") << QByteArray("EDVR") << QByteArray()
+                                               << "the GPIB driver reported a system error on GPIB0 (EDVR)";
+        QTest::newRow("ECIC: not controller-in-charge")
+            << QByteArray("ECIC") << QByteArray()
+            << "GPIB0 cannot control its bus (ECIC): it must be the bus's system controller";
+        QTest::newRow("ESAC: not system controller")
+            << QByteArray("ESAC") << QByteArray()
+            << "GPIB0 cannot control its bus (ESAC): it must be the bus's system controller";
+        QTest::newRow("ENEB: no board")
+            << QByteArray("ENEB") << QByteArray()
+            << "no GPIB board GPIB0 (ENEB): is it configured, and has gpib_config run?";
+        QTest::newRow("ENOL: no listener")
+            << QByteArray("ENOL") << QByteArray()
+            << "no listener at address 6 on GPIB0 (ENOL): check the unit's address, power and cable";
+        QTest::newRow("EABO: time-out") << QByteArray("EABO") << QByteArray()
+                                        << "the unit at address 6 on GPIB0 did not answer in time (EABO)";
+        QTest::newRow("any other error")
+            << QByteArray("EBUS") << QByteArray() << "the GPIB driver reported EBUS on GPIB0";
+    }
+    void driverErrorOnTheWindow() {
+        QFETCH(QByteArray, fault);
+        QFETCH(QByteArray, ibConfig);
+        QFETCH(QString, cause);
+        SimProcess sim;
+        E2E_START(sim, e2e::sim_time_scale_args(kTestScale));
+        sim.exportEnvironment();
+        qputenv("ORVEX_GPIB_FIRST_CALL_FAILS", fault);
+        if (!ibConfig.isEmpty()) qputenv("IB_CONFIG", ibConfig);
+        const auto restore = qScopeGuard([] {
+            qunsetenv("ORVEX_GPIB_FIRST_CALL_FAILS");
+            qunsetenv("IB_CONFIG");
+        });
+        e2e::Operator op;
+        run(op, sim, ids::MENUBAR_BUSSELEC_GPIB, Setup::None);
+        QCOMPARE(op.messages(), QString("Unit Not Responding"));
+        QCOMPARE(detail(), cause);
+        QVERIFY(orvex::last_outcome == orvex::Outcome::NotReached);
+        e2e::expect_untouched(sim);
+    }
+
     // The detail line belongs to one run: the next START clears it.
     void clearedAtTheNextStart() {
         SimProcess sim;

@@ -185,10 +185,15 @@ private slots:
         E2E_START(sim, unit_args(unit));
         e2e::Operator op;
         prepare(op, hex);
+        const runtime::LowLatencyRequests before = runtime::LowLatencyRequestCount();
         const qint64 run_ms = op.start();
         const double floor_s =
             kCompleteRunPauses_s + reopenings * kReopeningPauses_s + readTimeouts * kReadTimeout_s;
         QVERIFY2(run_ms >= floor_s * kTestScale * 1000, qPrintable(QString::number(run_ms)));
+        // Low latency was asked at every opening (first, re-openings, after
+        // EXIT); the pseudo-terminal refused each time, and the run went on.
+        QCOMPARE(runtime::LowLatencyRequestCount().asked - before.asked, 2 + reopenings);
+        QCOMPARE(runtime::LowLatencyRequestCount().granted, before.granted);
         finish(op, sim, hex, reopenings);
     }
 

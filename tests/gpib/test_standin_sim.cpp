@@ -109,6 +109,43 @@ private slots:
         QCOMPARE(iberr, error);
     }
 
+    // The fault setting fails the first call after the board went offline
+    // (as after loading) with its error and count; the next call works, and
+    // going offline never fails so.
+    void firstCallFault_data() {
+        QTest::addColumn<QByteArray>("setting");
+        QTest::addColumn<int>("status");  // ERR and TIMO of the failed call
+        QTest::addColumn<int>("error");
+        QTest::addColumn<int>("count");
+        QTest::newRow("no device file") << QByteArray("EDVR,2") << ERR << EDVR << 2;
+        QTest::newRow("no configuration") << QByteArray("EARG") << ERR << EARG << 0;
+        QTest::newRow("time-out") << QByteArray("EABO") << (ERR | TIMO) << EABO << 0;
+        QTest::newRow("by number") << QByteArray("1,7") << ERR << ECIC << 7;
+        QTest::newRow("unreadable: no fault") << QByteArray("EXYZ,2") << 0 << 0 << 0;
+    }
+    void firstCallFault() {
+        QFETCH(QByteArray, setting);
+        QFETCH(int, status);
+        QFETCH(int, error);
+        QFETCH(int, count);
+        qputenv("ORVEX_GPIB_FIRST_CALL_FAILS", setting);
+        const auto restore = qScopeGuard([] {
+            qunsetenv("ORVEX_GPIB_FIRST_CALL_FAILS");
+            SendIFC(0);
+            ibsre(0, 1);
+            ibtmo(0, T10s);
+        });
+        ibonl(0, 0);
+        QCOMPARE(ibsta & ERR, 0);
+        SendIFC(0);
+        QCOMPARE(ibsta & (ERR | TIMO), status);
+        QCOMPARE(iberr, error);
+        QCOMPARE(ibcntl, count);
+        Send(0, kUnit, "*RST\n", 5, DABend);
+        QCOMPARE(ibsta & ERR, 0);
+        QCOMPARE(ibcntl, 5);
+    }
+
 private:
     orvex::test::SimProcess sim_;
 };

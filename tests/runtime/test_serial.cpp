@@ -261,6 +261,59 @@ private slots:
         QCOMPARE(WriteSerialPortList(nullptr), -1);
     }
 
+    // What the kernel tells of an adapter: its driver, and the latency timer
+    // where the driver has one.
+    void adapterDetails_data() {
+        QTest::addColumn<QString>("driver");    // the driver link's target; none when empty
+        QTest::addColumn<QByteArray>("timer");  // latency_timer's content; no file when empty
+        QTest::addColumn<QString>("details");
+        QTest::newRow("FTDI adapter") << "../../../../bus/usb-serial/drivers/ftdi_sio" << QByteArray("16\n")
+                                      << "driver ftdi_sio  latency timer 16 ms";
+        QTest::newRow("low latency already") << "../../../../bus/usb-serial/drivers/ftdi_sio"
+                                             << QByteArray("1\n") << "driver ftdi_sio  latency timer 1 ms";
+        QTest::newRow("modem class") << "../../../../bus/usb/drivers/cdc_acm" << QByteArray()
+                                     << "driver cdc_acm";
+        QTest::newRow("unreadable timer")
+            << "../../../../bus/usb-serial/drivers/pl2303" << QByteArray("x\n") << "driver pl2303";
+        QTest::newRow("virtual terminal") << QString() << QByteArray() << QString();
+    }
+    void adapterDetails() {
+        QFETCH(QString, driver);
+        QFETCH(QByteArray, timer);
+        QFETCH(QString, details);
+        QTemporaryDir sys;
+        const QString device = sys.filePath("class/tty/ttyUSB4/device");
+        QVERIFY(QDir().mkpath(device));
+        if (!driver.isEmpty()) QVERIFY(QFile::link(driver, device + "/driver"));
+        if (!timer.isEmpty()) {
+            QVERIFY(QDir().mkpath(sys.filePath("bus/usb-serial/devices/ttyUSB4")));
+            QFile file(sys.filePath("bus/usb-serial/devices/ttyUSB4/latency_timer"));
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(timer) == timer.size());
+        }
+        QCOMPARE(AdapterDetails(sys.path(), "ttyUSB4"), details);
+    }
+
+    // Each opening asks the driver for low latency; a pseudo-terminal refuses,
+    // and the line works as ever.
+    void asksForLowLatencyAtEachOpening() {
+        PtyPeer peer(ports_.path(), kPort);
+        QVERIFY(peer.ok());
+        const LowLatencyRequests before = LowLatencyRequestCount();
+        for (int opening = 1; opening <= 3; ++opening) {
+            QCOMPARE(Open(), 0);
+            QCOMPARE(LowLatencyRequestCount().asked, before.asked + opening);
+            QCOMPARE(LowLatencyRequestCount().granted, before.granted);
+            QCOMPARE(ComWrt(kPort, "*IDN?\n", 6), 6);
+            QCOMPARE(peer.Read(6), std::string("*IDN?\n"));
+            QVERIFY(peer.Write("ORVEX\n"));
+            char reply[16] = {};
+            QCOMPARE(ComRdTerm(kPort, reply, sizeof reply - 1, '\n'), 5);
+            QCOMPARE(QByteArray(reply), QByteArray("ORVEX"));
+            const termios line = peer.Settings();
+            QVERIFY(cfgetospeed(&line) == B38400 && (line.c_cflag & CSIZE) == CS8);
+        }
+    }
+
     // The port ring explains each choice in the item's own tooltip; other
     // items, other controls and unknown values are left alone.
     void portItemsCarryTheirOwnTooltips() {

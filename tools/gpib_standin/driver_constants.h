@@ -20,6 +20,30 @@ inline constexpr int kEarg = 4;  // invalid argument
 inline constexpr int kEabo = 6;  // I/O aborted by the time-out
 inline constexpr int kEneb = 7;  // no such board, or its simulator cannot be reached
 
+// The published names of the error codes, as a fault setting may give them.
+struct ErrorName {
+    const char* name;
+    int code;
+};
+inline constexpr std::array<ErrorName, 16> kErrorNames = {{
+    {"EDVR", 0},
+    {"ECIC", 1},
+    {"ENOL", 2},
+    {"EADR", 3},
+    {"EARG", 4},
+    {"ESAC", 5},
+    {"EABO", 6},
+    {"ENEB", 7},
+    {"EDMA", 8},
+    {"EOIP", 10},
+    {"ECAP", 11},
+    {"EFSO", 12},
+    {"EBUS", 14},
+    {"ESTB", 15},
+    {"ESRQ", 16},
+    {"ETAB", 20},
+}};
+
 // Time-out codes: TNONE (0, no limit) to T1000s (17). Boards start at T10s,
 // the published default.
 inline constexpr int kTimeoutNone = 0;

@@ -7,6 +7,7 @@
 
 #include "bus_io.h"
 #include "driver_constants.h"
+#include "first_call_fault.h"
 #include "status.h"
 #include "units.h"
 
@@ -36,6 +37,7 @@ int BoardNamed(const char* name) {
 }
 
 int Find(const char* name) {
+    if (FailAsFirstCall()) return -1;
     const int board = BoardNamed(name);
     if (board < 0) {
         Report(kErr, kEdvr, 0);
@@ -53,6 +55,7 @@ extern "C" {
 // descriptor is returned with EARG, and bus I/O on it fails with EARG.
 __attribute__((visibility("default"))) int ibdev(int boardIndex, int pad, int sad, int timeout, int eot,
                                                  int /*eos*/) {
+    if (FailAsFirstCall()) return -1;
     if (FindBoard(boardIndex) == nullptr) {
         Report(kErr, kEneb, 0);
         return -1;
@@ -79,7 +82,10 @@ __attribute__((visibility("default"))) int ibfind(const char* name) { return Fin
 // next call connects anew. A device descriptor offline is gone.
 __attribute__((visibility("default"))) int ibonl(int ud, int online) {
     if (Board* board = FindBoard(ud)) {
-        if (online == 0) ResetBoard(*board);
+        if (online == 0) {
+            ResetBoard(*board);
+            RearmFirstCallFault();
+        }
         return ReportDone();
     }
     if (!FindDevice(ud)) return UnknownDescriptor();
@@ -88,6 +94,7 @@ __attribute__((visibility("default"))) int ibonl(int ud, int online) {
 }
 
 __attribute__((visibility("default"))) int ibsre(int ud, int remoteEnable) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     Board* board = FindBoard(ud);
     if (board == nullptr) return IsKnown(ud) ? Report(kErr, kEarg, 0) : UnknownDescriptor();
     std::lock_guard hold(board->mutex);
@@ -96,6 +103,7 @@ __attribute__((visibility("default"))) int ibsre(int ud, int remoteEnable) {
 }
 
 __attribute__((visibility("default"))) int ibtmo(int ud, int timeout) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     if (!IsKnown(ud)) return UnknownDescriptor();
     if (!IsTimeoutCode(timeout)) return Report(kErr, kEarg, 0);
     if (Board* board = FindBoard(ud)) {
@@ -109,25 +117,30 @@ __attribute__((visibility("default"))) int ibtmo(int ud, int timeout) {
 
 // All I/O is synchronous: by the time anyone waits, it has completed.
 __attribute__((visibility("default"))) int ibwait(int ud, int /*mask*/) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     return IsKnown(ud) ? ReportDone() : UnknownDescriptor();
 }
 
 __attribute__((visibility("default"))) int ibstop(int ud) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     return IsKnown(ud) ? ReportDone() : UnknownDescriptor();
 }
 
 // Go-to-local and device clear change nothing the simulator models.
 __attribute__((visibility("default"))) int ibloc(int ud) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     return IsKnown(ud) ? ReportDone() : UnknownDescriptor();
 }
 
 __attribute__((visibility("default"))) int ibclr(int ud) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     if (IsBoard(ud)) return Report(kErr, kEarg, 0);
     return IsKnown(ud) ? ReportDone() : UnknownDescriptor();
 }
 
 // Device I/O; a board descriptor has no addressed listener or talker here.
 __attribute__((visibility("default"))) int ibwrt(int ud, const void* buffer, long count) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     const std::optional<Device> device = FindDevice(ud);
     if (!device) return IsBoard(ud) ? Report(kErr, kEarg, 0) : UnknownDescriptor();
     return WriteBytes(device->board, device->pad, buffer, count, device->eot != 0 ? kDabEnd : kNullEnd,
@@ -135,6 +148,7 @@ __attribute__((visibility("default"))) int ibwrt(int ud, const void* buffer, lon
 }
 
 __attribute__((visibility("default"))) int ibrd(int ud, void* buffer, long count) {
+    if (const auto failed = FailAsFirstCall()) return *failed;
     const std::optional<Device> device = FindDevice(ud);
     if (!device) return IsBoard(ud) ? Report(kErr, kEarg, 0) : UnknownDescriptor();
     return ReadBytes(device->board, device->pad, buffer, count, kStopEnd, device->timeout);

@@ -7,6 +7,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <limits>
+#include <string_view>
 
 #include "driver_constants.h"
 #include "gpib_wire.h"
@@ -16,6 +17,7 @@ namespace {
 
 constexpr const char* kSocketSetting = "ORVEX_GPIB_SIM";
 constexpr const char* kTimeScaleSetting = "ORVEX_GPIB_TIME_SCALE";
+constexpr const char* kFirstCallFaultSetting = "ORVEX_GPIB_FIRST_CALL_FAILS";
 constexpr double kDefaultTimeScale = 1.0;
 
 // Read without the C locale: a host program may have switched it to one
@@ -30,6 +32,19 @@ double TimeScale() {
         return kDefaultTimeScale;
     }
     return scale;
+}
+
+std::optional<int> WholeNumber(std::string_view text) {
+    int value = 0;
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), value);
+    if (error != std::errc{} || end != text.data() + text.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<int> ErrorCode(std::string_view text) {
+    for (const ErrorName& entry : kErrorNames)
+        if (text == entry.name) return entry.code;
+    return WholeNumber(text);
 }
 
 }  // namespace
@@ -50,6 +65,19 @@ std::uint32_t ScaledTimeout_ms(int timeoutCode) {
     constexpr double kLongest_ms = std::numeric_limits<std::uint32_t>::max();
     if (scaled_ms >= kLongest_ms) return std::numeric_limits<std::uint32_t>::max();
     return std::max<std::uint32_t>(1, static_cast<std::uint32_t>(std::ceil(scaled_ms)));
+}
+
+std::optional<CallFault> FirstCallFault() {
+    const char* setting = std::getenv(kFirstCallFaultSetting);
+    if (setting == nullptr || setting[0] == '\0') return std::nullopt;
+    const std::string_view text(setting);
+    const std::size_t comma = text.find(',');
+    const std::optional<int> error = ErrorCode(text.substr(0, comma));
+    if (!error) return std::nullopt;
+    if (comma == std::string_view::npos) return CallFault{*error, 0};
+    const std::optional<int> count = WholeNumber(text.substr(comma + 1));
+    if (!count) return std::nullopt;
+    return CallFault{*error, *count};
 }
 
 }  // namespace standin

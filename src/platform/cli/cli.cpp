@@ -3,6 +3,7 @@
 #include <QCommandLineOption>
 #include <QCommandLineParser>
 #include <QStringList>
+#include <QtGlobal>
 
 #include <charconv>
 
@@ -41,9 +42,14 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
     QCommandLineParser parser;
     parser.setApplicationDescription(
         "Loads an Intel HEX firmware file into a unit of the Orvex family over RS-232, GPIB or LAN.\n"
-        "Without options it opens its window; --batch updates one unit without one.");
+        "Without options it opens its window; --batch updates one unit without one, --identify only\n"
+        "tells which unit answers there.");
     const QCommandLineOption batch("batch", "Update the unit at RESOURCE with FILE, without a window.");
-    const QCommandLineOption json("json", "Batch: print the result as one JSON object.");
+    const QCommandLineOption identify(
+        "identify",
+        "Identify the unit at RESOURCE (model, serial number, revision, whether it would be "
+        "updated) without a window, sending it nothing but its identification query.");
+    const QCommandLineOption json("json", "Batch and identify: print the result as one JSON object.");
     const QCommandLineOption record("record", "Append the update record to PATH instead of the default.",
                                     "PATH");
     const QCommandLineOption password_file(
@@ -51,10 +57,11 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
         "PATH");
     const QCommandLineOption list_ports("list-ports", "List the serial ports and the COMn names they go by.");
     const QCommandLineOption time_scale = hidden(QCommandLineOption("time-scale", "tests only", "X"));
-    parser.addOptions({batch, json, record, password_file, list_ports, time_scale});
+    parser.addOptions({batch, identify, json, record, password_file, list_ports, time_scale});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version_option = parser.addVersionOption();
-    parser.addPositionalArgument("RESOURCE", "Batch: the unit, e.g. ASRL1::INSTR or GPIB0::6::INSTR.");
+    parser.addPositionalArgument("RESOURCE",
+                                 "Batch and identify: the unit, e.g. ASRL1::INSTR or GPIB0::6::INSTR.");
     parser.addPositionalArgument("FILE", "Batch: the Intel HEX file.");
 
     if (!parser.parse(arguments)) return usage_error(parser.errorText());
@@ -82,9 +89,18 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
 
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(list_ports)) {
-        if (parser.isSet(batch) || !positional.isEmpty())
+        if (parser.isSet(batch) || parser.isSet(identify) || !positional.isEmpty())
             return usage_error("--list-ports takes nothing else");
         options.mode = Mode::ListPorts;
+        return options;
+    }
+    if (parser.isSet(identify)) {
+        if (parser.isSet(batch)) return usage_error("--identify and --batch exclude each other");
+        if (positional.size() != 1) return usage_error("--identify wants a RESOURCE");
+        if (options.record_path || options.password_file)
+            return usage_error("--record and --password-file go with --batch");
+        options.mode = Mode::Identify;
+        options.resource = positional.at(0).toStdString();
         return options;
     }
     if (parser.isSet(batch)) {
@@ -95,11 +111,29 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
         return options;
     }
     if (!positional.isEmpty()) return usage_error("RESOURCE and FILE go with --batch");
-    if (options.json || options.password_file)
-        return usage_error("--json and --password-file go with --batch");
+    if (options.json) return usage_error("--json goes with --batch or --identify");
+    if (options.password_file) return usage_error("--password-file goes with --batch");
     return options;
 }
 
-void UseHeadlessPlatform() { qputenv("QT_QPA_PLATFORM", kHeadlessPlatform); }
+namespace {
+
+QtMessageHandler g_qt_default = nullptr;
+
+// Qt's notes about the platform that draws nowhere (no XDG_RUNTIME_DIR under
+// cron, window hints it ignores) are no concern of a run without a window,
+// whose stderr a production line reads: only Qt's critical and fatal messages
+// pass.
+void KeepOnlyQtErrors(QtMsgType type, const QMessageLogContext& context, const QString& text) {
+    if (type == QtDebugMsg || type == QtInfoMsg || type == QtWarningMsg) return;
+    g_qt_default(type, context, text);
+}
+
+}  // namespace
+
+void UseHeadlessPlatform() {
+    qputenv("QT_QPA_PLATFORM", kHeadlessPlatform);
+    g_qt_default = qInstallMessageHandler(KeepOnlyQtErrors);
+}
 
 }  // namespace cli

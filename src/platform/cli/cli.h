@@ -11,6 +11,7 @@ namespace cli {
 enum class Mode {
     Window,     // no mode option: the panel
     Batch,      // --batch RESOURCE FILE
+    Identify,   // --identify RESOURCE
     ListPorts,  // --list-ports
     Version,    // --version
     Help,       // --help
@@ -19,7 +20,7 @@ enum class Mode {
 
 struct Options {
     Mode mode = Mode::Window;
-    std::string resource;  // Batch
+    std::string resource;  // Batch, Identify
     std::string file;      // Batch
     bool json = false;
     std::optional<std::string> record_path;
@@ -34,8 +35,8 @@ struct Options {
 // examples) is appended to --help.
 Options Parse(int argc, char** argv, const char* version, const char* epilogue);
 
-// Qt draws nowhere: for the modes that need no window, before the
-// application object exists.
+// Qt draws nowhere, and keeps its notes about that platform off stderr: for
+// the modes that need no window, before the application object exists.
 void UseHeadlessPlatform();
 
 }  // namespace cli

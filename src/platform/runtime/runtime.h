@@ -93,6 +93,14 @@ private:
     bool owns_application_ = false;
 };
 
+// A window program whose display cannot be reached: `handler` is called with
+// the display that was tried ("DISPLAY=:0", "DISPLAY is not set") while the
+// application object is made, and the process ends at once with the status it
+// returns, instead of Qt's abort. Set it before Startup; without one, Qt's
+// behaviour stays.
+using NoDisplayHandler = int (*)(const char* displayTried);
+void SetNoDisplayHandler(NoDisplayHandler handler);
+
 int DisableBreakOnLibraryErrors();
 int InStandaloneExecutable();  // 1 in the installed program
 
@@ -261,8 +269,9 @@ int ComPortDevice(int port, char (&path)[N]) {
 }
 
 // One line per serial device present (e.g. "/dev/ttyUSB0  FTDI FT232R USB UART
-// vendor 0403 product 6001 serial A10K3XYZ  -> COM3" or "-> (no COMn)"), then
-// which COMn links point where. Returns the count of devices, or -1 without
+// vendor 0403 product 6001 serial A10K3XYZ  driver ftdi_sio  latency timer 16 ms
+// -> COM3" or "-> (no COMn)"; driver and latency timer where the kernel names
+// them), then which COMn links point where. Returns the count of devices, or -1 without
 // an output file.
 int WriteSerialPortList(std::FILE* out);
 

@@ -11,6 +11,7 @@
 
 #include <sys/prctl.h>
 
+#include "no_display.h"
 #include "paint_pump.h"
 #include "runtime.h"
 
@@ -40,6 +41,7 @@ Startup::Startup(int& argc, char** argv) {
         if (!qEnvironmentVariableIsSet("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
         g_argc = argc;
         g_argv = argv;
+        const detail::DisplayWatch watch;
         g_application = std::make_unique<QApplication>(g_argc, g_argv);
         owns_application_ = true;
     }

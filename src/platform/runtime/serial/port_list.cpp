@@ -8,6 +8,7 @@
 #include <cstring>
 #include <optional>
 
+#include "low_latency.h"
 #include "runtime.h"
 #include "serial_device.h"
 
@@ -17,6 +18,7 @@ namespace {
 // Columns of a device line are separated by two blanks, as in the examples
 // technicians are shown.
 constexpr char kGap[] = "  ";
+constexpr char kSysfs[] = "/sys";
 
 QString Canonical(const QString& path) { return QFileInfo(path).canonicalFilePath(); }
 
@@ -40,6 +42,8 @@ QString DeviceLine(const QSerialPortInfo& port) {
     if (port.hasProductIdentifier()) ids += QStringLiteral(" product %1").arg(Hex4(port.productIdentifier()));
     if (!port.serialNumber().isEmpty()) ids += QStringLiteral(" serial %1").arg(port.serialNumber());
     if (!ids.isEmpty()) line += kGap + ids.trimmed();
+    const QString adapter = detail::AdapterDetails(kSysfs, port.portName());
+    if (!adapter.isEmpty()) line += kGap + adapter;
     const std::optional<int> com = ComReaching(port.systemLocation());
     line += kGap + (com ? QStringLiteral("-> COM%1").arg(*com) : QStringLiteral("-> (no COMn)"));
     return line;

@@ -16,6 +16,7 @@
 #include "deadline.h"
 #include "paint_pump.h"
 #include "failure_detail.h"
+#include "low_latency.h"
 #include "port_probe.h"
 #include "runtime.h"
 #include "serial_device.h"
@@ -259,6 +260,8 @@ int OpenComConfig(int port, const char* deviceName, long baudRate, int parity, i
         return kErrPortOpen;
     }
 
+    // At every opening: the adapter passes each acknowledgment on at once.
+    detail::RequestLowLatency(device->handle());
     WatchForLostLine(port, *device);
     *entry = ComPort{};
     entry->device = std::move(device);

@@ -3,6 +3,7 @@
 
 #include <QWidget>
 
+#include "low_latency.h"
 #include "menu_bar.h"
 #include "panel_registry.h"
 
@@ -43,6 +44,14 @@ int MenuBarHandle(int panel) {
 QAction* MenuAction(int panel, int menuOrItemId) {
     const ui::MenuEntry* entry = ui::FindMenuEntry(panel, menuOrItemId);
     return entry == nullptr ? nullptr : entry->action;
+}
+
+LowLatencyRequests LowLatencyRequestCount() {
+    return {detail::LowLatencyAsked(), detail::LowLatencyGranted()};
+}
+
+QString AdapterDetails(const QString& sysfsRoot, const QString& ttyName) {
+    return detail::AdapterDetails(sysfsRoot, ttyName);
 }
 
 }  // namespace runtime

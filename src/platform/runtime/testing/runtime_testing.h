@@ -2,6 +2,8 @@
 // widgets as an operator would (clicks, typing, menus).
 #pragma once
 
+#include <QString>
+
 class QAction;
 class QLabel;
 class QMenuBar;
@@ -29,5 +31,17 @@ QMenuBar* MenuBarWidget(int panel);
 int MenuBarHandle(int panel);
 // The action of a menu item, or the bar entry of a menu.
 QAction* MenuAction(int panel, int menuOrItemId);
+
+// How often opening a serial port asked its driver for low latency, and how
+// often the driver took it, since the program started.
+struct LowLatencyRequests {
+    int asked = 0;
+    int granted = 0;
+};
+LowLatencyRequests LowLatencyRequestCount();
+
+// What --list-ports adds to a device's line from the kernel's description of
+// `ttyName` under `sysfsRoot`: "driver ftdi_sio  latency timer 16 ms", or less.
+QString AdapterDetails(const QString& sysfsRoot, const QString& ttyName);
 
 }  // namespace runtime
