@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "batch.h"
+#include "bus_steps.h"
 #include "buses.h"
 #include "commands.h"
 #include "display.h"
@@ -54,14 +55,15 @@ std::string exit_line(int exit_code, const char* meaning) {
     return line;
 }
 
-// The bus failed to reach the unit: its message, and on the detail line (and
-// stderr) what the bus knows of the cause.
-Verdict not_reached(const Bus& bus, const char* message) {
-    fail_with(message);
-    char cause[kCommandSize] = {};
-    if (bus.explain != nullptr) bus.explain(cause, sizeof cause);
-    if (cause[0] != '\0') show_detail(cause);
-    return Verdict::NotReached;
+Verdict verdict_of(Outcome first) {
+    switch (first) {
+        case Outcome::Updated:
+            return Verdict::WouldUpdate;
+        case Outcome::WrongUnit:
+            return Verdict::WrongUnit;
+        default:
+            return Verdict::NotReached;
+    }
 }
 
 // The claim and the identification query; the bus is open.
@@ -70,21 +72,7 @@ Verdict ask_identity(const Bus& bus) {
     if (bus.claim != nullptr && !bus.claim()) return Verdict::NotReached;
     // The answer time-out an update sets once the unit is reset.
     if (bus.after_reset != nullptr) bus.after_reset();
-    const Answer answer = bus.query(kCmdIdentify, AnswerKind::Identity);
-    if (answer.count < 0) return not_reached(bus, bus.bus_error);
-    if (answer.count == 0 && bus.silence.identity != nullptr) return not_reached(bus, bus.silence.identity);
-    extract_info(answer.text, kCommandSize);
-    show_first_identification();
-    // The rules an update applies to the first identification on this bus.
-    if (bus.checks_maker && std::strcmp(identity.Make, kMakerName) != 0) {
-        fail_with(kMsgUnknownUnit);
-        return Verdict::WrongUnit;
-    }
-    if (run.ok_to_use == 0) {
-        fail_with(kMsgWrongModel);
-        return Verdict::WrongUnit;
-    }
-    return Verdict::WouldUpdate;
+    return verdict_of(identify_first(bus));
 }
 
 // Opens the bus, identifies the unit and gives it back as an update does.
@@ -92,7 +80,10 @@ Verdict identify_unit(const Bus& bus) {
     run.failure = 0;
     clear_detail();
     ClearFailureDetail();
-    if (!bus.open()) return not_reached(bus, bus.open_failed);
+    if (!bus.open()) {
+        fail_on(bus, bus.open_failed);
+        return Verdict::NotReached;
+    }
     const Verdict verdict = ask_identity(bus);
     // A unit that answered is released; one that did not is left as a failed
     // update leaves it.

@@ -4,6 +4,7 @@
 #include <cstring>
 #include <string>
 
+#include "bus_steps.h"
 #include "buses.h"
 #include "commands.h"
 #include "display.h"
@@ -50,30 +51,6 @@ struct EraseRefusal {
 };
 EraseRefusal erase_refusal;
 
-// Shows `message` and, on the detail line, what the bus knows of the cause.
-void fail_on(const Bus& bus, const char* message) {
-    fail_with(message);
-    if (bus.explain == nullptr) return;
-    char cause[kCommandSize] = {};
-    bus.explain(cause, sizeof cause);
-    if (cause[0] != '\0') show_detail(cause);
-}
-
-// Whether a query brought what the run needs to go on; when not, its
-// failure is shown. `silence` is the message for no answer at all, or
-// nullptr where the bus goes on without one.
-bool answered(const Bus& bus, const Answer& answer, const char* silence) {
-    if (answer.count < 0) {
-        fail_on(bus, bus.bus_error);
-        return false;
-    }
-    if (answer.count == 0 && silence != nullptr) {
-        fail_on(bus, silence);
-        return false;
-    }
-    return true;
-}
-
 Stop run_steps(const Bus& bus, const char* password) {
     if (bus.claim != nullptr && !bus.claim()) return {Ending::Abandoned, Outcome::NotReached};
 
@@ -86,18 +63,8 @@ Stop run_steps(const Bus& bus, const char* password) {
     Delay(bus.reset_pause_s);
     if (bus.after_reset != nullptr) bus.after_reset();
 
-    const Answer first = bus.query(kCmdIdentify, AnswerKind::Identity);
-    if (!answered(bus, first, bus.silence.identity)) return {Ending::Abandoned, Outcome::NotReached};
-    extract_info(first.text, kCommandSize);
-    show_first_identification();
-    if (bus.checks_maker && std::strcmp(identity.Make, kMakerName) != 0) {
-        fail_with(kMsgUnknownUnit);
-        return {Ending::Abandoned, Outcome::WrongUnit};
-    }
-    if (run.ok_to_use == 0) {
-        fail_with(kMsgWrongModel);
-        return {Ending::Abandoned, Outcome::WrongUnit};
-    }
+    if (const Outcome first = identify_first(bus); first != Outcome::Updated)
+        return {Ending::Abandoned, first};
 
     ProcessDrawEvents();
     ProcessSystemEvents();
