@@ -21,7 +21,7 @@
 
 #include "../bench_support.h"
 #include "runtime.h"
-#include "sim_process.h"
+#include "fixture.h"
 #include "panel_handles.h"
 #include "run_state.h"
 #include "commands.h"
@@ -33,7 +33,7 @@
 #include "upload_ids.h"
 
 using Clock = std::chrono::steady_clock;
-using orvex::test::SimProcess;
+using orvex::test::Unit;
 
 namespace {
 
@@ -111,12 +111,11 @@ QString text_of(int control) {
 
 // The program's whole run, START to the panel given back; negative on failure.
 double program_run(const QString& hex) {
-    SimProcess sim;
+    Unit sim(1.0);
     if (!sim.start(kUnitArgs)) {
-        std::fprintf(stderr, "bench_gpib: no simulator: %s\n", qPrintable(sim.errorString()));
+        std::fprintf(stderr, "bench_gpib: no simulator: %s\n", qPrintable(sim.error()));
         return -1;
     }
-    sim.exportEnvironment();
     runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, hex.toLocal8Bit().constData());
     const auto start = Clock::now();
     orvex::start_update(orvex::update_handle, ids::UPDATE_START, runtime::EVENT_COMMIT, nullptr, 0, 0);
@@ -124,7 +123,7 @@ double program_run(const QString& hex) {
 
     const QString messages = text_of(ids::UPDATE_ERR);
     QString verdict;
-    const bool flashed = sim.stop() && sim.verifyFlash(hex, &verdict);
+    const bool flashed = sim.stop() && sim.expect_flash(hex, &verdict);
     if (orvex::run.failure != 0 || messages != orvex::kOkTest || !flashed) {
         std::fprintf(stderr, "bench_gpib: the upload failed: messages \"%s\", flash: %s\n",
                      qPrintable(messages), qPrintable(verdict));
@@ -137,12 +136,11 @@ double program_run(const QString& hex) {
 // pieces, reading after code-test pieces as the program does; the time of
 // the pieces alone, negative on failure.
 double plain_client_pieces(const Driver& driver, const std::vector<std::string>& pieces) {
-    SimProcess sim;
+    Unit sim(1.0);
     if (!sim.start(kUnitArgs)) {
-        std::fprintf(stderr, "bench_gpib: no simulator: %s\n", qPrintable(sim.errorString()));
+        std::fprintf(stderr, "bench_gpib: no simulator: %s\n", qPrintable(sim.error()));
         return -1;
     }
-    sim.exportEnvironment();
     driver.SendIFC(kBoard);
     driver.ibtmo(kBoard, kT10s);
     const bool ready = driver.send("*RST\n") && driver.send(":SYST:PASS:CEN MORVANTE\n") &&
@@ -184,7 +182,7 @@ int main(int argc, char** argv) {
     if (!bench::show_program_panel("bench_gpib")) return 1;
 
     QTemporaryDir dir;
-    const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);
+    const QString hex = Unit::make_hex(dir.filePath("bench.hex"), records);
     const std::vector<std::string> pieces = pieces_of(hex);
     if (hex.isEmpty() || pieces.empty()) {
         std::fprintf(stderr, "bench_gpib: no HEX file\n");

@@ -35,14 +35,14 @@
 #include "../bench_support.h"
 #include "runtime.h"
 #include "runtime_testing.h"
-#include "sim_process.h"
+#include "fixture.h"
 #include "panel_handles.h"
 #include "run_state.h"
 #include "ui.h"
 #include "upload_ids.h"
 
 using Clock = std::chrono::steady_clock;
-using orvex::test::SimProcess;
+using orvex::test::Unit;
 
 namespace {
 
@@ -56,7 +56,7 @@ constexpr double kGoal = 0.90;
 // Shrinks the program's fixed pauses (18 s) to about 0.36 s; the reply
 // time-out stays 80 ms, far above a loopback acknowledgment.
 constexpr double kProgramTimeScale = 0.02;
-const QStringList kSimArgs = {"--time-scale", "0.01"};
+constexpr double kSimTimeScale = 0.01;
 constexpr int kReplyLimit_ms = 5000;
 
 // One way the unit acknowledges a record.
@@ -92,8 +92,8 @@ std::vector<std::string> record_lines(const QString& hex) {
 
 // ---- The program ------------------------------------------------------------
 
-LoopFigures program_round(const SimProcess& sim, const QString& hex, int records) {
-    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR, sim.lanAddress().toLatin1().constData());
+LoopFigures program_round(const Unit& sim, const QString& hex, int records) {
+    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR, sim.lan_address().toLatin1().constData());
     runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, hex.toLocal8Bit().constData());
 
     LoopFigures figures;
@@ -117,14 +117,14 @@ LoopFigures program_round(const SimProcess& sim, const QString& hex, int records
     QObject::disconnect(watch);
     runtime::SetTimeScale(kProgramTimeScale);
 
-    sim.waitForRecord(
+    sim.wait_for(
         [&](const QJsonObject& r) {
             return r["transports"].toObject()["lan"].toObject()["records"].toInt() - before >= records;
         },
         std::chrono::milliseconds(2000));
     const int after = sim.record()["transports"].toObject()["lan"].toObject()["records"].toInt();
     figures.records = after - before;
-    figures.ok = figures.ok && orvex::run.failure == 0 && figures.records == records && sim.verifyFlash(hex);
+    figures.ok = figures.ok && orvex::run.failure == 0 && figures.records == records && sim.expect_flash(hex);
     return figures;
 }
 
@@ -176,12 +176,12 @@ private:
     std::string pending_;
 };
 
-LoopFigures floor_round(const SimProcess& sim, const QString& hex, const std::vector<std::string>& lines,
+LoopFigures floor_round(const Unit& sim, const QString& hex, const std::vector<std::string>& lines,
                         bool line_end) {
     LoopFigures figures;
     {
         PlainClient unit;
-        if (!unit.connect(sim.lanAddress(), sim.lanPort()) || !unit.ask("\x12\n") ||
+        if (!unit.connect(sim.lan_address(), sim.lan_port()) || !unit.ask("\x12\n") ||
             !unit.send(":SYST:PASS:CEN MORVANTE\n") || !unit.ask(":syst:pass:stat?\n") ||
             !unit.ask("DIAG:PRG\n") || !unit.ask("ERASE\n"))
             return figures;
@@ -196,9 +196,9 @@ LoopFigures floor_round(const SimProcess& sim, const QString& hex, const std::ve
         unit.send("EXIT\n");
     }
     // The flash image is written when the unit takes "EXIT".
-    sim.waitForRecord([](const QJsonObject& r) { return !r["programming"].toBool(); },
-                      std::chrono::milliseconds(5000));
-    figures.ok = sim.verifyFlash(hex);
+    sim.wait_for([](const QJsonObject& r) { return !r["programming"].toBool(); },
+                 std::chrono::milliseconds(5000));
+    figures.ok = sim.expect_flash(hex);
     return figures;
 }
 
@@ -241,7 +241,7 @@ int main(int argc, char* argv[]) {
     runtime::SetTimeScale(kProgramTimeScale);
 
     QTemporaryDir dir;
-    const QString hex = SimProcess::makeHex(dir.filePath(QStringLiteral("bench.hex")), kRecords);
+    const QString hex = Unit::make_hex(dir.filePath(QStringLiteral("bench.hex")), kRecords);
     const std::vector<std::string> lines = record_lines(hex);
     if (hex.isEmpty() || lines.empty()) {
         std::printf("the HEX file could not be made\n");
@@ -260,9 +260,9 @@ int main(int argc, char* argv[]) {
         for (std::size_t f = 0; f < std::size(kForms); ++f) {
             // One simulator at a time: each running one adds its pipes to
             // every poll of the program's event loop, which the floor does not pay.
-            SimProcess sim;
-            if (!sim.start(kSimArgs + kForms[f].sim_args)) {
-                std::printf("the simulator did not start: %s\n", qPrintable(sim.errorString()));
+            Unit sim(kSimTimeScale);
+            if (!sim.start(kForms[f].sim_args)) {
+                std::printf("the simulator did not start: %s\n", qPrintable(sim.error()));
                 return 1;
             }
             const LoopFigures program = program_round(sim, hex, int(lines.size()));

@@ -14,7 +14,7 @@
 #include "../bench_support.h"
 #include "runtime.h"
 #include "runtime_testing.h"
-#include "sim_process.h"
+#include "fixture.h"
 #include "panel_handles.h"
 #include "run_state.h"
 #include "commands.h"
@@ -25,7 +25,7 @@
 #include "upload_ids.h"
 
 using Clock = std::chrono::steady_clock;
-using orvex::test::SimProcess;
+using orvex::test::Unit;
 
 namespace rs232 = orvex::rs232;
 
@@ -74,14 +74,12 @@ int main(int argc, char** argv) {
     if (!bench::show_program_panel("bench_rs232")) return 1;
 
     QTemporaryDir dir;
-    const QString hex = SimProcess::makeHex(dir.filePath("bench.hex"), records);
-    const QString ports = dir.filePath("ports");
-    SimProcess sim;
-    if (hex.isEmpty() || !sim.start({"--serial-dir", ports, "--erase-ms", "0"})) {
-        std::fprintf(stderr, "bench_rs232: no simulator: %s\n", qPrintable(sim.errorString()));
+    const QString hex = Unit::make_hex(dir.filePath("bench.hex"), records);
+    Unit sim(1.0);
+    if (hex.isEmpty() || !sim.start({"--erase-ms", "0"})) {
+        std::fprintf(stderr, "bench_rs232: no simulator: %s\n", qPrintable(sim.error()));
         return 1;
     }
-    qputenv("ORVEX_SERIAL_DIR", ports.toLocal8Bit());
 
     runtime::TriggerMenu(orvex::update_handle, ids::MENUBAR_BUSSELEC_SERIAL);
     runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_FILE_NAME, hex.toLocal8Bit().constData());
@@ -96,7 +94,7 @@ int main(int argc, char** argv) {
     const QString messages = text_of(ids::UPDATE_ERR);
     const bool stopped = sim.stop();
     QString verdict;
-    const bool flashed = stopped && sim.verifyFlash(hex, &verdict);
+    const bool flashed = stopped && sim.expect_flash(hex, &verdict);
     if (orvex::run.failure != 0 || messages != orvex::kOkTest || !flashed) {
         std::fprintf(stderr, "bench_rs232: the upload failed: messages \"%s\", flash: %s\n",
                      qPrintable(messages), qPrintable(verdict));

@@ -1,7 +1,6 @@
 // What assistive technology reads from the main panel, through Qt's own
 // accessibility interfaces: a window named by its title, every field named by
-// the label beside it, the lamp's state and the progress value following the
-// program's changes.
+// the label beside it, and the lamp's state following the program's changes.
 #include <QAccessible>
 #include <QtTest>
 
@@ -89,15 +88,6 @@ private slots:
             QCOMPARE(SetCtrlVal(panel_, ids::UPDATE_TX, value), 0);
             QCOMPARE(lamp->text(QAccessible::Description), text);
         }
-    }
-
-    void slideExposesItsValue() {
-        QAccessibleValueInterface* slide =
-            Accessible(ControlWidget(panel_, ids::UPDATE_NUMERICSLIDE))->valueInterface();
-        QVERIFY(slide != nullptr);
-        QCOMPARE(SetCtrlVal(panel_, ids::UPDATE_NUMERICSLIDE, 42), 0);
-        QCOMPARE(slide->currentValue().toInt(), 42);
-        QCOMPARE(slide->maximumValue().toInt(), 100);
     }
 };
 

@@ -1,18 +1,13 @@
-// Batch mode end to end: the real executable, no display, against the unit
-// simulator on every bus; its exit codes, JSON, records and parallel runs.
+// Batch and inventory modes end to end: the real executable with no display,
+// against the unit simulator on every bus; exit codes, JSON, the update
+// record, stderr, and what the unit heard.
 #include <QtTest>
 
 #include <QJsonArray>
-#include <QTemporaryDir>
 
-#include "sim_process.h"
-#include "uploader_process.h"
+#include "fixture.h"
 
-using orvex::test::Finished;
-using orvex::test::heard;
-using orvex::test::resource_for;
-using orvex::test::SimProcess;
-using orvex::test::Uploader;
+using namespace orvex::test;
 
 namespace {
 
@@ -21,11 +16,20 @@ const QStringList kRecordFields = {
     "time", "bus",       "resource",    "model",   "serial_number", "revision_before", "revision_after",
     "file", "file_size", "file_sha256", "message", "outcome",       "duration_s"};
 
-QByteArray sha256_of(const QString& path) {
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) return {};
-    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex();
+// How the unit was left: port opened/closed, interface clears, board online, lock events.
+QString left_as(const QJsonObject& record) {
+    QStringList locks;
+    for (const QJsonValue& event : record["lan"].toObject()["lockEvents"].toArray())
+        locks << event.toObject()["event"].toString();
+    return QStringLiteral("port %1/%2 clears %3 online %4 lock %5")
+        .arg(record["serialPort"].toObject()["opens"].toInt())
+        .arg(record["serialPort"].toObject()["closes"].toInt())
+        .arg(record["gpib"].toObject()["interfaceClears"].toInt())
+        .arg(record["gpib"].toObject()["connected"].toInt())
+        .arg(locks.join(','));
 }
+
+Bus bus_of(const QString& name) { return name == "LAN" ? Bus::Lan : name == "GPIB" ? Bus::Gpib : Bus::Rs232; }
 
 }  // namespace
 
@@ -35,127 +39,164 @@ class BatchTest : public QObject {
     QTemporaryDir dir_;
     QString firmware_;
 
-    QString state_home(const char* name) const { return dir_.filePath(QStringLiteral("state-%1").arg(name)); }
+    QString home(const QString& name) const { return dir_.filePath("state-" + name); }
 
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        firmware_ = SimProcess::makeHex(dir_.filePath("firmware.hex"), kFirmwareRecords);
+        firmware_ = Unit::make_hex(dir_.filePath("firmware.hex"), kFirmwareRecords);
         QVERIFY(!firmware_.isEmpty());
         QVERIFY(QDir(dir_.path()).mkpath("folder.hex"));
     }
 
-    void updatesOnEveryBus_data() {
-        QTest::addColumn<QString>("bus");
+    // Each resource form reaches the unit; JSON and record tell the same run.
+    void updates_data() {
+        QTest::addColumn<QString>("resource");  // %1: the unit's address, %2: its serial device
         QTest::addColumn<QString>("busText");
-        for (const auto& [bus, text] :
-             {std::pair{"serial", "RS-232"}, std::pair{"device", "RS-232"}, std::pair{"gpib", "IEEE-488"},
-              std::pair{"lan", "LAN"}, std::pair{"lan-short", "LAN"}})
-            QTest::newRow(bus) << QString(bus) << QString(text);
+        QTest::newRow("ASRL1") << "ASRL1::INSTR"
+                               << "RS-232";
+        QTest::newRow("ASRL device path") << "ASRL%2::INSTR"
+                                          << "RS-232";
+        QTest::newRow("GPIB") << "GPIB0::6::INSTR"
+                              << "IEEE-488";
+        QTest::newRow("TCPIP0 socket") << "TCPIP0::%1::5025::SOCKET"
+                                       << "LAN";
+        QTest::newRow("TCPIP short") << "TCPIP::%1::SOCKET"
+                                     << "LAN";
     }
-    void updatesOnEveryBus() {
-        QFETCH(QString, bus);
+    void updates() {
+        QFETCH(QString, resource);
         QFETCH(QString, busText);
-        SimProcess sim;
-        QVERIFY2(sim.start({"--time-scale", QString::number(orvex::test::kTimeScale)}),
-                 qPrintable(sim.errorString()));
-        const QString state = state_home(QTest::currentDataTag());
-        const QString resource = resource_for(sim, bus);
-
-        const Finished run = Uploader::run(Uploader::batch(resource, firmware_, {"--json"}),
-                                           Uploader::environment(sim, state));
+        Unit unit;
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        resource.replace("%1", unit.lan_address()).replace("%2", unit.serial_path());
+        Program program(unit, home(QTest::currentDataTag()));
+        const Finished run = program.run(program.batch(resource, firmware_, {"--json"}));
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
         QCOMPARE(run.exit_code, 0);
-        QVERIFY(sim.stop());
+        QVERIFY(unit.stop());
         QString verdict;
-        QVERIFY2(sim.verifyFlash(firmware_, &verdict), qPrintable(verdict));
+        QVERIFY2(unit.expect_flash(firmware_, &verdict), qPrintable(verdict));
 
-        const QJsonObject json = orvex::test::last_json_line(run.out);
+        const QJsonObject json = run.json();
+        const std::pair<const char*, QString> fields[] = {
+            {"outcome", "updated"},       {"message", "OK TEST"},      {"bus", busText},
+            {"resource", resource},       {"model", "ZRA 12-34"},      {"serial_number", "A123"},
+            {"revision_before", "V8.10"}, {"revision_after", "V8.20"}, {"file", firmware_}};
+        for (const auto& [field, value] : fields) QCOMPARE(json[field].toString(), value);
         QCOMPARE(json["exit_code"].toInt(-1), 0);
-        QCOMPARE(json["outcome"].toString(), "updated");
-        QCOMPARE(json["message"].toString(), "OK TEST");
-        QCOMPARE(json["bus"].toString(), busText);
-        QCOMPARE(json["resource"].toString(), resource);
-        QCOMPARE(json["model"].toString(), "ZRA 12-34");
-        QCOMPARE(json["serial_number"].toString(), "A123");
-        QCOMPARE(json["revision_before"].toString(), "V8.10");
-        QCOMPARE(json["revision_after"].toString(), "V8.20");
-        QCOMPARE(json["file"].toString(), QFileInfo(firmware_).absoluteFilePath());
         QCOMPARE(json["file_size"].toInteger(), QFileInfo(firmware_).size());
-        QCOMPARE(json["file_sha256"].toString().toLatin1(), sha256_of(firmware_));
+        QFile file(firmware_);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        QCOMPARE(json["file_sha256"].toString().toLatin1(),
+                 QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256).toHex());
         QVERIFY(json["duration_s"].toDouble() > 0.0);
         QVERIFY(QDateTime::fromString(json["time"].toString(), Qt::ISODateWithMs).isValid());
         QVERIFY(json["time"].toString().endsWith('Z'));
 
         // The record holds the same run, without the exit code.
-        const QList<QByteArray> lines = orvex::test::record_lines(state);
-        QCOMPARE(lines.size(), 1);
-        QJsonObject record = QJsonDocument::fromJson(lines.first()).object();
-        QCOMPARE(QStringList(record.keys()).size(), kRecordFields.size());
-        for (const QString& field : kRecordFields) QVERIFY2(record.contains(field), qPrintable(field));
+        const QList<QJsonObject> records = program.records();
+        QCOMPARE(records.size(), 1);
+        QCOMPARE(QStringList(records[0].keys()).size(), kRecordFields.size());
+        for (const QString& field : kRecordFields) QVERIFY2(records[0].contains(field), qPrintable(field));
         QJsonObject without_exit = json;
         without_exit.remove("exit_code");
-        QCOMPARE(record, without_exit);
+        QCOMPARE(records[0], without_exit);
     }
 
+    // Exit codes and outcomes of updates (FILE given) and of inventories (no
+    // FILE); an inventory writes nothing to the unit and records nothing.
     void exitCodes_data() {
-        QTest::addColumn<QStringList>("simArgs");
-        QTest::addColumn<QString>("bus");
-        QTest::addColumn<QString>("file");  // "" for the firmware
+        QTest::addColumn<QStringList>("unitArgs");
+        QTest::addColumn<QString>("bus");  // "none": a COM port with nothing behind it
+        QTest::addColumn<QString>("file");
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QString>("outcome");
-        QTest::addColumn<bool>("unitHeardAnything");
-        const QStringList none;
-        QTest::newRow("unchanged") << QStringList{"--new-revision", "V8.10"} << "lan"
-                                   << "" << 1 << "unchanged" << true;
-        QTest::newRow("missing file") << none << "serial"
-                                      << "missing.hex" << 2 << "input-refused" << false;
-        QTest::newRow("silent unit") << QStringList{"--silent", "idn@1"} << "serial"
-                                     << "" << 3 << "not-reached" << true;
-        QTest::newRow("no port") << none << "nothing"
-                                 << "" << 3 << "not-reached" << false;
-        QTest::newRow("lock denied") << QStringList{"--lock", "deny"} << "lan"
-                                     << "" << 3 << "not-reached" << true;
-        QTest::newRow("wrong model") << QStringList{"--family", "ZR"} << "gpib"
-                                     << "" << 4 << "wrong-unit" << true;
-        QTest::newRow("old revision") << QStringList{"--revision", "V7.90"} << "serial"
-                                      << "" << 4 << "wrong-unit" << true;
-        QTest::newRow("password") << QStringList{"--password", "OTHER"} << "serial"
-                                  << "" << 5 << "password-refused" << true;
-        QTest::newRow("erase silent") << QStringList{"--silent", "erase@1"} << "serial"
-                                      << "" << 6 << "failed-after-erase" << true;
-        QTest::newRow("erase refused") << QStringList{"--erase-reply", "E1\\r\\n"} << "lan"
-                                       << "" << 6 << "failed-after-erase" << true;
+        QTest::addColumn<QStringList>("heard");  // every command the unit heard, "*" for any
+        QTest::addColumn<QString>("left");       // how an inventory left the unit
+        const QStringList any = {"*"}, none;
+        const QStringList serial_id = {"*IDN?", "syst:rem 0"}, lan_id = {"\\x12", "*IDN?"};
+        const QString idle = "port 0/0 clears 0 online 0 lock ";
+        QTest::newRow("unchanged") << QStringList{"--new-revision", "V8.10"} << "LAN"
+                                   << "firmware" << 1 << "unchanged" << any << "";
+        QTest::newRow("missing file") << none << "RS-232"
+                                      << "missing.hex" << 2 << "input-refused" << none << "";
+        QTest::newRow("a folder as the file") << none << "RS-232"
+                                              << "folder.hex" << 2 << "input-refused" << none << "";
+        QTest::newRow("silent unit") << QStringList{"--silent", "idn@1"} << "RS-232"
+                                     << "firmware" << 3 << "not-reached" << any << "";
+        QTest::newRow("no port") << none << "none"
+                                 << "firmware" << 3 << "not-reached" << none << "";
+        QTest::newRow("lock denied") << QStringList{"--lock", "deny"} << "LAN"
+                                     << "firmware" << 3 << "not-reached" << any << "";
+        QTest::newRow("wrong model") << QStringList{"--family", "ZR"} << "GPIB"
+                                     << "firmware" << 4 << "wrong-unit" << any << "";
+        QTest::newRow("old revision") << QStringList{"--revision", "V7.90"} << "RS-232"
+                                      << "firmware" << 4 << "wrong-unit" << any << "";
+        QTest::newRow("password") << QStringList{"--password", "OTHER"} << "RS-232"
+                                  << "firmware" << 5 << "password-refused" << any << "";
+        QTest::newRow("erase silent") << QStringList{"--silent", "erase@1"} << "RS-232"
+                                      << "firmware" << 6 << "failed-after-erase" << any << "";
         QTest::newRow("erase refused, new revision after EXIT")
-            << QStringList{"--erase-reply", "E1\\r\\n", "--boot-revision", "V8.30"} << "gpib"
-            << "" << 6 << "failed-after-erase" << true;
-        QTest::newRow("a folder as the file") << none << "serial"
-                                              << "folder.hex" << 2 << "input-refused" << false;
+            << QStringList{"--erase-reply", "E1\\r\\n", "--boot-revision", "V8.30"} << "GPIB"
+            << "firmware" << 6 << "failed-after-erase" << any << "";
+        QTest::newRow("identify: serial")
+            << none << "RS-232"
+            << "" << 0 << "would-update" << serial_id << "port 1/1 clears 0 online 0 lock ";
+        QTest::newRow("identify: GPIB")
+            << none << "GPIB"
+            << "" << 0 << "would-update" << QStringList{"*IDN?"} << "port 0/0 clears 2 online 0 lock ";
+        QTest::newRow("identify: LAN") << none << "LAN"
+                                       << "" << 0 << "would-update" << lan_id << idle + "granted,released";
+        QTest::newRow("identify: serial, old revision")
+            << QStringList{"--revision", "V7.90"} << "RS-232"
+            << "" << 4 << "wrong-unit" << serial_id << "port 1/1 clears 0 online 0 lock ";
+        QTest::newRow("identify: LAN, other maker")
+            << QStringList{"--maker", "ACME"} << "LAN"
+            << "" << 4 << "wrong-unit" << lan_id << idle + "granted,released";
+        QTest::newRow("identify: serial, silent")
+            << QStringList{"--silent", "idn@1"} << "RS-232"
+            << "" << 3 << "not-reached" << QStringList{"*IDN?"} << "port 1/1 clears 0 online 0 lock ";
+        QTest::newRow("identify: GPIB, silent")
+            << QStringList{"--silent", "idn@1"} << "GPIB"
+            << "" << 3 << "not-reached" << QStringList{"*IDN?"} << "port 0/0 clears 1 online 0 lock ";
+        QTest::newRow("identify: LAN, lock denied")
+            << QStringList{"--lock", "deny"} << "LAN"
+            << "" << 3 << "not-reached" << QStringList{"\\x12"} << idle + "denied";
+        QTest::newRow("identify: no port") << none << "none"
+                                           << "" << 3 << "not-reached" << none << idle;
     }
     void exitCodes() {
-        QFETCH(QStringList, simArgs);
+        QFETCH(QStringList, unitArgs);
         QFETCH(QString, bus);
         QFETCH(QString, file);
         QFETCH(int, exitCode);
         QFETCH(QString, outcome);
-        QFETCH(bool, unitHeardAnything);
-        SimProcess sim;
-        QVERIFY2(sim.start(simArgs + QStringList{"--time-scale", QString::number(orvex::test::kTimeScale)}),
-                 qPrintable(sim.errorString()));
-        const QString state = state_home(QTest::currentDataTag());
-        const QString path = file.isEmpty() ? firmware_ : dir_.filePath(file);
-
-        const Finished run = Uploader::run(Uploader::batch(resource_for(sim, bus), path, {"--json"}),
-                                           Uploader::environment(sim, state));
+        QFETCH(QStringList, heard);
+        QFETCH(QString, left);
+        Unit unit;
+        QVERIFY2(unit.start(unitArgs), qPrintable(unit.error()));
+        Program program(unit, home(QTest::currentDataTag()));
+        const QString resource = bus == "none" ? QStringLiteral("ASRL9::INSTR") : unit.resource(bus_of(bus));
+        const QString path = file == "firmware" ? firmware_ : dir_.filePath(file);
+        const Finished run = program.run(file.isEmpty() ? program.identify(resource, {"--json"})
+                                                        : program.batch(resource, path, {"--json"}));
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
         QCOMPARE(run.exit_code, exitCode);
-        QCOMPARE(orvex::test::last_json_line(run.out)["outcome"].toString(), outcome);
-        QCOMPARE(orvex::test::last_json_line(run.out)["exit_code"].toInt(-1), exitCode);
-        const QList<QByteArray> lines = orvex::test::record_lines(state);
-        QCOMPARE(lines.size(), 1);
-        QCOMPARE(QJsonDocument::fromJson(lines.first()).object()["outcome"].toString(), outcome);
-        QVERIFY(sim.stop());
-        QCOMPARE(!heard(sim).isEmpty(), unitHeardAnything);
+        QCOMPARE(run.json()["outcome"].toString(), outcome);
+        QCOMPARE(run.json()["exit_code"].toInt(-1), exitCode);
+        QCOMPARE(program.records().size(), file.isEmpty() ? 0 : 1);
+        if (!file.isEmpty()) QCOMPARE(program.records()[0]["outcome"].toString(), outcome);
+        QVERIFY(unit.stop());
+        if (heard != QStringList{"*"}) QCOMPARE(unit.heard_anywhere(), heard);
+        if (heard.isEmpty()) QCOMPARE(unit.touches(), QString());
+        if (!file.isEmpty()) return;
+        QCOMPARE(run.json()["resource"].toString(), resource);
+        const QString revision = exitCode == 3 ? "" : unitArgs.contains("V7.90") ? "V7.90" : "V8.10";
+        QCOMPARE(run.json()["revision"].toString(), revision);
+        QCOMPARE(run.json()["serial_number"].toString(), QString(exitCode == 3 ? "" : "A123"));
+        QCOMPARE(left_as(unit.record()), left);
+        QVERIFY(!unit.record()["unlocked"].toBool() && !unit.record()["erased"].toBool());
     }
 
     // The password: file first, then the environment, then the default.
@@ -171,32 +212,30 @@ private slots:
                                                  << "WRONG" << 0;
         QTest::newRow("environment") << ""
                                      << "SECRET" << 0;
-        QTest::newRow("default refused") << QString() << QString() << 5;
+        QTest::newRow("default refused") << ""
+                                         << "" << 5;
         // The field holds eight characters: nothing is cut to fit.
-        QTest::newRow("longer than the field") << QStringLiteral("SECRET123\n") << QString() << 64;
+        QTest::newRow("longer than the field") << "SECRET123\n"
+                                               << "" << 64;
     }
     void passwordSources() {
         QFETCH(QString, fileText);
         QFETCH(QString, environment);
         QFETCH(int, exitCode);
-        SimProcess sim;
-        QVERIFY2(
-            sim.start({"--password", "SECRET", "--time-scale", QString::number(orvex::test::kTimeScale)}),
-            qPrintable(sim.errorString()));
-        QProcessEnvironment env = Uploader::environment(sim, state_home("passwords"));
-        if (!environment.isEmpty()) env.insert("ORVEX_PASSWORD", environment);
+        Unit unit;
+        QVERIFY2(unit.start({"--password", "SECRET"}), qPrintable(unit.error()));
+        Program program(unit, home("passwords"));
+        if (!environment.isEmpty()) program.env.insert("ORVEX_PASSWORD", environment);
         QStringList extra;
         if (!fileText.isEmpty()) {
             QFile file(dir_.filePath(QStringLiteral("pw-%1").arg(QTest::currentDataTag())));
-            QVERIFY(file.open(QIODevice::WriteOnly));
-            file.write(fileText.toUtf8());
+            QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileText.toUtf8()) == fileText.size());
             extra = QStringList{"--password-file", file.fileName()};
         }
-        const Finished run =
-            Uploader::run(Uploader::batch(resource_for(sim, "serial"), firmware_, extra), env);
-        QCOMPARE(run.exit_code, exitCode);
+        QCOMPARE(program.run(program.batch(unit.resource(Bus::Rs232), firmware_, extra)).exit_code, exitCode);
     }
 
+    // Usage errors end with 64 before anything reaches the unit.
     void usageErrors_data() {
         QTest::addColumn<QStringList>("arguments");
         QTest::addColumn<QString>("stderrHolds");
@@ -213,153 +252,136 @@ private slots:
         QTest::newRow("password file is a folder")
             << QStringList{"--batch", "ASRL1::INSTR", "FIRMWARE", "--password-file", "/"}
             << "password file /";
+        QTest::newRow("identify: malformed") << QStringList{"--identify", "COM1"} << "is not a resource";
+        QTest::newRow("identify: no resource") << QStringList{"--identify"} << "--identify wants a RESOURCE";
+        QTest::newRow("identify: with a file")
+            << QStringList{"--identify", "GPIB0::6::INSTR", "f.hex"} << "--identify wants a RESOURCE";
+        QTest::newRow("identify: with --batch")
+            << QStringList{"--identify", "--batch", "GPIB0::6::INSTR", "f.hex"} << "exclude each other";
+        QTest::newRow("identify: with --record")
+            << QStringList{"--identify", "GPIB0::6::INSTR", "--record", "r.jsonl"} << "go with --batch";
     }
     void usageErrors() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, stderrHolds);
-        SimProcess sim;
-        QVERIFY2(sim.start({"--time-scale", QString::number(orvex::test::kTimeScale)}),
-                 qPrintable(sim.errorString()));
-        arguments.replaceInStrings("FIRMWARE", firmware_);
-        const Finished run = Uploader::run(arguments, Uploader::environment(sim, state_home("usage")));
+        Unit unit;
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        Program program(unit, home("usage"));
+        const Finished run = program.run(arguments.replaceInStrings("FIRMWARE", firmware_));
         QCOMPARE(run.exit_code, 64);
         QVERIFY2(run.err.contains(stderrHolds.toUtf8()), run.err.constData());
-        QVERIFY(sim.stop());
-        QCOMPARE(heard(sim), QStringList());
+        QVERIFY(unit.stop());
+        QCOMPARE(unit.touches(), QString());
     }
 
+    // Two processes append to one record file, each line whole.
     void twoUnitsInParallel() {
-        SimProcess first;
-        SimProcess second;
-        const QStringList scale = {"--time-scale", QString::number(orvex::test::kTimeScale)};
-        QVERIFY2(first.start(scale), qPrintable(first.errorString()));
-        QVERIFY2(second.start(scale), qPrintable(second.errorString()));
-        QVERIFY(first.lanAddress() != second.lanAddress());
-        const QString state = state_home("parallel");
-
-        Uploader a;
-        Uploader b;
-        a.start(Uploader::batch(resource_for(first, "lan"), firmware_, {"--json"}),
-                Uploader::environment(first, state));
-        b.start(Uploader::batch(resource_for(second, "lan"), firmware_, {"--json"}),
-                Uploader::environment(second, state));
-        const Finished ra = a.finish();
-        const Finished rb = b.finish();
-        QCOMPARE(ra.exit_code, 0);
-        QCOMPARE(rb.exit_code, 0);
-        QVERIFY(first.stop());
-        QVERIFY(second.stop());
-        QVERIFY(first.verifyFlash(firmware_));
-        QVERIFY(second.verifyFlash(firmware_));
-
-        const QList<QByteArray> lines = orvex::test::record_lines(state);
-        QCOMPARE(lines.size(), 2);
+        Unit first, second;
+        QVERIFY2(first.start(), qPrintable(first.error()));
+        QVERIFY2(second.start(), qPrintable(second.error()));
+        Program a(first, home("parallel")), b(second, home("parallel"));
+        a.start(a.batch(first.resource(Bus::Lan), firmware_));
+        b.start(b.batch(second.resource(Bus::Lan), firmware_));
+        QCOMPARE(a.finish().exit_code, 0);
+        QCOMPARE(b.finish().exit_code, 0);
+        QVERIFY(first.stop() && second.stop());
+        QVERIFY(first.expect_flash(firmware_) && second.expect_flash(firmware_));
         QStringList resources;
-        for (const QByteArray& line : lines) {
-            QJsonParseError error{};
-            const QJsonObject record = QJsonDocument::fromJson(line, &error).object();
-            QCOMPARE(error.error, QJsonParseError::NoError);
+        for (const QJsonObject& record : a.records()) {
             QCOMPARE(record["outcome"].toString(), "updated");
             resources << record["resource"].toString();
         }
+        QStringList expected = {first.resource(Bus::Lan), second.resource(Bus::Lan)};
         resources.sort();
-        QStringList expected = {resource_for(first, "lan"), resource_for(second, "lan")};
         expected.sort();
         QCOMPARE(resources, expected);
     }
 
-    void recordPathOption() {
-        SimProcess sim;
-        QVERIFY2(sim.start({"--time-scale", QString::number(orvex::test::kTimeScale)}),
-                 qPrintable(sim.errorString()));
+    // --record names the file; without --json a summary, one field a line.
+    void recordOptionAndSummary() {
+        Unit unit;
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        Program program(unit, home("record-option"));
         const QString path = dir_.filePath("elsewhere/records.jsonl");
-        const QString state = state_home("record-option");
-        const Finished run =
-            Uploader::run(Uploader::batch(resource_for(sim, "gpib"), firmware_, {"--record", path}),
-                          Uploader::environment(sim, state));
+        const Finished run = program.run(program.batch("GPIB0::6::INSTR", firmware_, {"--record", path}));
         QCOMPARE(run.exit_code, 0);
-        QVERIFY(orvex::test::record_lines(state).isEmpty());
+        QVERIFY(program.records().isEmpty());
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         QCOMPARE(QJsonDocument::fromJson(file.readAll().trimmed()).object()["resource"].toString(),
                  "GPIB0::6::INSTR");
-        // Without --json: the summary, one field a line.
         QVERIFY2(run.out.contains("Revision after:   V8.20"), run.out.constData());
         QVERIFY2(run.out.contains("Result:           OK TEST"), run.out.constData());
+
+        unit.start({"--revision", "V7.90"});
+        Program inventory(unit, home("inventory"));
+        const Finished seen = inventory.run(inventory.identify("GPIB0::6::INSTR"));
+        QCOMPARE(seen.exit_code, 4);
+        QCOMPARE(seen.out, QByteArray("Model:            ZRA 12-34\n"
+                                      "Serial number:    A123\n"
+                                      "Revision:         V7.90\n"
+                                      "Would update:     no: its maker, model or revision rules it out\n"
+                                      "Result:           Wrong Model/Revision\n"));
+        QCOMPARE(seen.err, QByteArray());
     }
 
-    // A production line parses stderr: the program's own lines, each once,
-    // and none of Qt's notes, even without XDG_RUNTIME_DIR (cron, CI runners).
-    void stderrHoldsEachLineOnce_data() {
-        QTest::addColumn<QString>("bus");
+    // stderr holds the program's own lines, each once, and none of Qt's notes,
+    // even without XDG_RUNTIME_DIR (cron, CI runners); a window without a
+    // display says so in one line and ends with 69.
+    void stderrLines_data() {
+        QTest::addColumn<QStringList>("arguments");   // FILE and REFUSED stand for the files
         QTest::addColumn<QByteArray>("driverFault");  // the stand-in driver's first call fails so
+        QTest::addColumn<QString>("display");         // unset when empty
         QTest::addColumn<int>("exitCode");
         QTest::addColumn<QByteArray>("stderrText");
-        QTest::newRow("refused file") << "serial" << QByteArray() << 2
-                                      << QByteArray(
-                                             "HEX File Refused: line 2\n"
-                                             "orvex-uploader: refused.hex line 2, column 18: checksum "
-                                             "0xDF stored, 0xDE computed from the record's bytes\n");
-        QTest::newRow("no GPIB device file")
-            << "gpib" << QByteArray("EDVR,2") << 3
+        QTest::newRow("refused file")
+            << QStringList{"--batch", "ASRL1::INSTR", "REFUSED"} << QByteArray() << "" << 2
             << QByteArray(
-                   "Unit Not Responding\norvex-uploader: /dev/gpib0: No such file or directory (EDVR): "
-                   "load the GPIB kernel module and run gpib_config\n");
+                   "HEX File Refused: line 2\norvex-uploader: refused.hex line 2, "
+                   "column 18: checksum 0xDF stored, 0xDE computed from the "
+                   "record's bytes\n");
+        QTest::newRow("no GPIB device file")
+            << QStringList{"--batch", "GPIB0::6::INSTR", "FILE"} << QByteArray("EDVR,2") << "" << 3
+            << QByteArray(
+                   "Unit Not Responding\norvex-uploader: /dev/gpib0: No such file or directory (EDVR): load "
+                   "the GPIB kernel module and run gpib_config\n");
+        QTest::newRow("window, DISPLAY unset")
+            << QStringList() << QByteArray() << "" << 69
+            << QByteArray(
+                   "orvex-uploader: no display could be reached (DISPLAY is not set); without a window use "
+                   "--batch or --identify, see --help\n");
+        QTest::newRow("window, DISPLAY names no server")
+            << QStringList() << QByteArray() << ":9717" << 69
+            << QByteArray(
+                   "orvex-uploader: no display could be reached (DISPLAY=:9717); without a window use "
+                   "--batch or --identify, see --help\n");
     }
-    void stderrHoldsEachLineOnce() {
-        QFETCH(QString, bus);
+    void stderrLines() {
+        QFETCH(QStringList, arguments);
         QFETCH(QByteArray, driverFault);
+        QFETCH(QString, display);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, stderrText);
         QFile refused(dir_.filePath("refused.hex"));
         QVERIFY(refused.open(QIODevice::WriteOnly));
         refused.write(":0400000001020304F2\r\n:0400040005060708DF\r\n:00000001FF\r\n");
         refused.close();
-        SimProcess sim;
-        QVERIFY2(sim.start({"--time-scale", QString::number(orvex::test::kTimeScale)}),
-                 qPrintable(sim.errorString()));
-        QProcessEnvironment env = Uploader::environment(sim, state_home("stderr"));
-        env.remove("XDG_RUNTIME_DIR");
-        if (!driverFault.isEmpty()) env.insert("ORVEX_GPIB_FIRST_CALL_FAILS", driverFault);
-        const QString file = driverFault.isEmpty() ? refused.fileName() : firmware_;
-        const Finished run = Uploader::run(Uploader::batch(resource_for(sim, bus), file), env);
+        Unit unit;
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        Program program(unit, home("stderr"));
+        for (const char* name : {"XDG_RUNTIME_DIR", "XDG_SESSION_TYPE"}) program.env.remove(name);
+        if (!driverFault.isEmpty()) program.env.insert("ORVEX_GPIB_FIRST_CALL_FAILS", driverFault);
+        if (!display.isEmpty()) program.env.insert("DISPLAY", display);
+        if (!arguments.isEmpty())
+            arguments << "--time-scale"
+                      << "0.05";
+        const Finished run = program.run(
+            arguments.replaceInStrings("REFUSED", refused.fileName()).replaceInStrings("FILE", firmware_));
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
         QCOMPARE(run.exit_code, exitCode);
         QCOMPARE(run.err, stderrText);
-        QVERIFY(sim.stop());
-        QCOMPARE(heard(sim), QStringList());
-    }
-
-    // The window needs a display; without one it says so in one line and ends
-    // with its own status, not Qt's abort and a core file.
-    void windowWithoutDisplay_data() {
-        QTest::addColumn<QString>("display");  // unset when empty
-        QTest::addColumn<QByteArray>("stderrText");
-        QTest::newRow("DISPLAY unset") << QString()
-                                       << QByteArray(
-                                              "orvex-uploader: no display could be reached (DISPLAY is "
-                                              "not set); without a window use --batch or --identify, "
-                                              "see --help\n");
-        QTest::newRow("DISPLAY names no server")
-            << ":9717"
-            << QByteArray(
-                   "orvex-uploader: no display could be reached (DISPLAY=:9717); without a window use "
-                   "--batch or --identify, see --help\n");
-    }
-    void windowWithoutDisplay() {
-        QFETCH(QString, display);
-        QFETCH(QByteArray, stderrText);
-        SimProcess sim;
-        QProcessEnvironment env = Uploader::environment(sim, state_home("window"));
-        env.remove("XDG_SESSION_TYPE");
-        env.remove("XDG_RUNTIME_DIR");
-        if (!display.isEmpty()) env.insert("DISPLAY", display);
-        const Finished run = Uploader::run({}, env);
-        QVERIFY(run.finished);
-        QVERIFY2(!run.crashed, run.err.constData());
-        QCOMPARE(run.exit_code, 69);
-        QCOMPARE(run.err, stderrText);
-        QCOMPARE(run.out, QByteArray());
+        QVERIFY(unit.stop());
+        QCOMPARE(unit.touches(), QString());
     }
 
     void withoutDisplay_data() {
@@ -375,8 +397,9 @@ private slots:
     void withoutDisplay() {
         QFETCH(QStringList, arguments);
         QFETCH(QString, stdoutHolds);
-        SimProcess sim;
-        const Finished run = Uploader::run(arguments, Uploader::environment(sim, state_home("help")));
+        Unit unit;
+        Program program(unit, home("help"));
+        const Finished run = program.run(arguments);
         QCOMPARE(run.exit_code, 0);
         QVERIFY2(run.out.contains(stdoutHolds.toUtf8()), run.out.constData());
     }

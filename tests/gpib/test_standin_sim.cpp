@@ -8,13 +8,13 @@
 #include <cstring>
 
 #include "gpib.h"
-#include "sim_process.h"
+#include "fixture.h"
 
 using namespace gpib;
 using std::chrono::milliseconds;
 
 // The driver's time-outs and the unit's own pauses shrink together: T10s is 100 ms.
-constexpr const char* kTimeScale = "0.01";
+constexpr double kTimeScale = 0.01;
 constexpr Addr4882_t kUnit = MakeAddr(6, NO_SAD);  // the simulator's default address
 
 class StandinSimulatorTest : public QObject {
@@ -22,9 +22,7 @@ class StandinSimulatorTest : public QObject {
 
 private slots:
     void initTestCase() {
-        setenv("ORVEX_GPIB_TIME_SCALE", kTimeScale, 1);
-        QVERIFY2(sim_.start({"--time-scale", kTimeScale}), qPrintable(sim_.errorString()));
-        sim_.exportEnvironment();
+        QVERIFY2(sim_.start(), qPrintable(sim_.error()));
         SendIFC(0);
         ibsre(0, 1);
         ibtmo(0, T10s);
@@ -83,7 +81,7 @@ private slots:
         QVERIFY2(waited >= milliseconds(90),
                  std::to_string(std::chrono::duration_cast<milliseconds>(waited).count()).c_str());
         // The simulator's time-out, not the driver giving up after its grace.
-        QVERIFY(sim_.waitForRecord([](const QJsonObject& record) {
+        QVERIFY(sim_.wait_for([](const QJsonObject& record) {
             return record["gpib"].toObject()["readTimeouts"].toInt() >= 1;
         }));
         Send(0, kUnit, "*IDN?\n", 6, DABend);
@@ -147,7 +145,7 @@ private slots:
     }
 
 private:
-    orvex::test::SimProcess sim_;
+    orvex::test::Unit sim_{kTimeScale};
 };
 
 QTEST_GUILESS_MAIN(StandinSimulatorTest)

@@ -7,10 +7,12 @@
 #include <QTcpServer>
 #include <QTemporaryDir>
 
-#include "program_fixture.h"
+#include "operator.h"
 #include "upload.h"
 
 using namespace orvex;
+using namespace orvex::test;
+using ProgramPanels = Operator;
 
 namespace {
 
@@ -18,6 +20,15 @@ struct Arrangement {
     const char* bus_text;
     bool address, boards, ports, baud, ip;
 };
+
+// Chooses a small HEX file that passes the program's check, written into `dir`.
+void choose_valid_hex(const QTemporaryDir& dir) {
+    QFile file(dir.filePath("small.hex"));
+    QVERIFY(file.open(QIODevice::WriteOnly));
+    file.write(":0100000000FF\r\n:00000001FF\r\n");
+    file.close();
+    set_text(ids::UPDATE_FILE_NAME, file.fileName());
+}
 
 void verify_arrangement(const Arrangement& a) {
     QCOMPARE(text_of(ids::UPDATE_BUS_SELECTION), QString::fromLatin1(a.bus_text));

@@ -9,10 +9,12 @@
 #include "display.h"
 #include "hex_stream.h"
 #include "identification.h"
-#include "program_fixture.h"
+#include "operator.h"
 #include "upload.h"
 
 using namespace orvex;
+using namespace orvex::test;
+using ProgramPanels = Operator;
 
 namespace {
 
@@ -131,16 +133,6 @@ private slots:
         QCOMPARE(attribute_of(ids::UPDATE_FILE_NAME, runtime::ATTR_NO_EDIT_TEXT), 0);
     }
 
-    void fileThatCannotBeOpenedShowsTheFilePanel() {
-        ProgramPanels panels;
-        use_file(QStringLiteral("/nonexistent/firmware.hex"));
-        firmware.image.clear();
-        QVERIFY(!open_hex_file());
-        QVERIFY(runtime::PanelWindow(file_handle)->isVisible());
-        QCOMPARE(run.failure, 0);
-        QCOMPARE(text_of(ids::UPDATE_ERR), QString());
-    }
-
     void piecesOfLongLinesAndMissingLineEnd() {
         ProgramPanels panels;
         QTemporaryDir dir;
@@ -204,29 +196,6 @@ private slots:
         std::strncpy(identity.Newrev, after.toLatin1().constData(), sizeof identity.Newrev - 1);
         show_result();
         QCOMPARE(text_of(ids::UPDATE_ERR), shown);
-    }
-
-    // The field counts characters, the path buffer bytes: a path of two-byte
-    // characters fits the one and not the other. Cut to fit, it would name
-    // another file that exists; START shows the file error instead.
-    void multibytePathLongerThanTheBufferIsRefused() {
-        ProgramPanels panels;
-        QTemporaryDir dir;
-        const QString path = overlong_multibyte_path(dir, ":0100000000FF\r\n:00000001FF\r\n");
-        QVERIFY(!path.isEmpty());
-        QVERIFY(path.size() < int(kPathSize) - 1 && path.toUtf8().size() > int(kPathSize) - 1);
-        runtime::SetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, path.toUtf8().constData());
-        char shown[2 * kPathSize] = {};
-        runtime::GetCtrlVal(update_handle, ids::UPDATE_FILE_NAME, shown);
-        QCOMPARE(QString::fromUtf8(shown), path);  // the field keeps every character
-        popups_allowed = false;
-        const auto restore = qScopeGuard([] { popups_allowed = true; });
-
-        press_start();
-        QCOMPARE(last_outcome, Outcome::InputRefused);
-        QVERIFY(runtime::PanelWindow(file_handle)->isVisible());
-        QVERIFY(firmware.fileprg == nullptr);
-        QCOMPARE(run.programming, 0);
     }
 };
 

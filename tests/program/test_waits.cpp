@@ -1,20 +1,22 @@
 // The waits that pace every sequence: the Transmit LED, the TCP and serial
-// reply waits and their timers, and the wrong-password message's timer.
+// reply waits and their timers, the wrong-password message's timer, and the
+// reply buffer that LAN replies are collected in.
 #include <QtTest>
 
 #include <QElapsedTimer>
-#include <QTemporaryDir>
+#include <QTcpServer>
+#include <QTcpSocket>
 #include <cstring>
-#include <fcntl.h>
-#include <unistd.h>
 
-#include "program_fixture.h"
 #include "display.h"
 #include "lan_bus.h"
+#include "operator.h"
+#include "peer.h"
 #include "rs232_bus.h"
 #include "waits.h"
 
 using namespace orvex;
+using namespace orvex::test;
 
 namespace {
 
@@ -22,30 +24,7 @@ constexpr int kPort = 5;
 constexpr double kScale = 0.05;  // the waits' timers at a twentieth of their interval
 int scaled_ms(double seconds) { return qRound(seconds * kScale * 1000); }
 
-// The far end of a serial port: a pseudo-terminal linked as COM5.
-class PtyUnit {
-public:
-    explicit PtyUnit(const QTemporaryDir& dir) {
-        master_ = posix_openpt(O_RDWR | O_NOCTTY);
-        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0) return;
-        const QString link = dir.filePath(QStringLiteral("COM5"));
-        QFile::link(QString::fromLatin1(ptsname(master_)), link);
-        qputenv("ORVEX_SERIAL_DIR", dir.path().toLocal8Bit());
-    }
-    ~PtyUnit() { close_end(); }
-    PtyUnit(const PtyUnit&) = delete;
-    PtyUnit& operator=(const PtyUnit&) = delete;
-
-    bool ok() const { return master_ >= 0; }
-    void send(const char* bytes) { QVERIFY(::write(master_, bytes, std::strlen(bytes)) > 0); }
-    void close_end() {
-        if (master_ >= 0) ::close(master_);
-        master_ = -1;
-    }
-
-private:
-    int master_ = -1;
-};
+struct ProgramPanels : Operator {};
 
 }  // namespace
 
@@ -66,21 +45,21 @@ private slots:
         QCoreApplication::processEvents();
     }
 
-    void timersOfThePanelAreTheBusTimings_data() {
+    void timersOfThePanel_data() {
         QTest::addColumn<int>("timer");
-        QTest::addColumn<double>("interval_s");
-        QTest::newRow("LAN reply") << int(ids::UPDATE_LANTIMER) << lan::kReplyWait_s;
-        QTest::newRow("RS-232 acknowledgment") << int(ids::UPDATE_COMTIMER) << rs232::kAckWait_s;
-        QTest::newRow("Transmit LED") << int(ids::UPDATE_TXTIMER) << kTransmitLed_s;
-        QTest::newRow("wrong password") << int(ids::UPDATE_TIMER) << kPasswordMessage_s;
+        QTest::addColumn<int>("interval_ms");
+        QTest::newRow("LAN reply") << int(ids::UPDATE_LANTIMER) << 4000;
+        QTest::newRow("RS-232 acknowledgment") << int(ids::UPDATE_COMTIMER) << 5000;
+        QTest::newRow("Transmit LED") << int(ids::UPDATE_TXTIMER) << 60;
+        QTest::newRow("wrong password") << int(ids::UPDATE_TIMER) << 4000;
     }
-    void timersOfThePanelAreTheBusTimings() {
+    void timersOfThePanel() {
         QFETCH(int, timer);
-        QFETCH(double, interval_s);
+        QFETCH(int, interval_ms);
         ProgramPanels panels;
         // A timer takes its interval from the panel when it is started.
         runtime::SetCtrlAttribute(update_handle, timer, runtime::ATTR_ENABLED, 1);
-        QCOMPARE(runtime::TimerOf(update_handle, timer)->interval(), qRound(interval_s * 1000));
+        QCOMPARE(runtime::TimerOf(update_handle, timer)->interval(), interval_ms);
         runtime::SetCtrlAttribute(update_handle, timer, runtime::ATTR_ENABLED, 0);
     }
 
@@ -91,7 +70,7 @@ private slots:
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(lan::get_tcpread(), 0);
-        QVERIFY(clock.elapsed() >= scaled_ms(lan::kReplyWait_s) - 10);
+        QVERIFY(clock.elapsed() >= scaled_ms(4.0) - 10);
         QCOMPARE(attribute_of(ids::UPDATE_LANTIMER, runtime::ATTR_ENABLED), 0);
     }
 
@@ -117,13 +96,15 @@ private slots:
 
     void serialByteEndsTheWait() {
         QTemporaryDir dir;
-        PtyUnit unit(dir);
-        QVERIFY(unit.ok());
+        Env env;
+        env.set("ORVEX_SERIAL_DIR", dir.path());
+        const auto unit = Peer::pty(dir.path(), kPort);
+        QVERIFY(unit);
         ProgramPanels panels;
         runtime::SetTimeScale(kScale);
-        QCOMPARE(runtime::OpenComConfig(kPort, "COM5", rs232::kBaudRate, 0, 8, 1, 0, 0), 0);
+        QCOMPARE(runtime::OpenComConfig(kPort, "COM5", 38400, 0, 8, 1, 0, 0), 0);
         std::strcpy(exchange.rdbuffer, "-unchanged");
-        unit.send("\x06");
+        QVERIFY(unit->send("\x06"));
         QCOMPARE(rs232::get_result_from_unit(kPort), 1);
         QCOMPARE(run.comresult, 1);
         QCOMPARE(exchange.rdbuffer[0], '\x06');
@@ -133,14 +114,14 @@ private slots:
         // No byte: the wait ends at the first empty read after the Com timer.
         // Reads that time out far sooner than the timer show that it is the
         // timer, not the first empty read, that ends the wait.
-        QCOMPARE(runtime::SetComTime(kPort, rs232::kAckWait_s / 25), 0);
+        QCOMPARE(runtime::SetComTime(kPort, 0.2), 0);
         QElapsedTimer clock;
         clock.start();
         QCOMPARE(rs232::get_result_from_unit(kPort), 0);
-        QVERIFY(clock.elapsed() >= scaled_ms(rs232::kAckWait_s) - 10);
+        QVERIFY(clock.elapsed() >= scaled_ms(5.0) - 10);
 
         // A vanished unit is a port error, reported at once.
-        unit.close_end();
+        unit->close();
         clock.restart();
         QVERIFY(rs232::get_result_from_unit(kPort) < 0);
         QVERIFY(clock.elapsed() < 5000);
@@ -175,6 +156,43 @@ private slots:
         QVERIFY(visible(ids::UPDATE_PASSMSG));
         QTRY_VERIFY_WITH_TIMEOUT(!visible(ids::UPDATE_PASSMSG), 10000);
         QCOMPARE(attribute_of(ids::UPDATE_TIMER, runtime::ATTR_ENABLED), 0);
+    }
+
+    // Blocks that do not fit a plain reply: the buffer stays a terminated
+    // text within its 256 bytes, and a following block is added, not overwriting.
+    void lanReplyBuffer_data() {
+        QTest::addColumn<QByteArray>("first");
+        QTest::addColumn<QByteArray>("second");  // sent 5 ms later, if any
+        QTest::addColumn<QByteArray>("expected");
+        const QByteArray full(255, 'X');
+        QTest::newRow("longer than the buffer") << QByteArray(300, 'X') << QByteArray() << full;
+        QTest::newRow("zero byte") << QByteArray("AB\0CD", 5) << QByteArray() << QByteArray("AB");
+        QTest::newRow("two segments")
+            << QByteArray("ORVEX,ZRA") << QByteArray(" 12-34\r\n") << QByteArray("ORVEX,ZRA 12-34\r\n");
+        QTest::newRow("full buffer, then more") << QByteArray(300, 'X') << QByteArray("Z\r\n") << full;
+    }
+    void lanReplyBuffer() {
+        QFETCH(QByteArray, first);
+        QFETCH(QByteArray, second);
+        QFETCH(QByteArray, expected);
+        ProgramPanels panels;
+        QTcpServer listener;
+        QVERIFY(listener.listen(QHostAddress::LocalHost));
+        unsigned connection = 0;
+        QCOMPARE(runtime::ConnectToTCPServer(&connection, listener.serverPort(), "127.0.0.1",
+                                             lan::ClientCallback, nullptr, 5000),
+                 0);
+        QVERIFY(listener.waitForNewConnection(10000));
+        QTcpSocket* unit = listener.nextPendingConnection();
+        unit->setSocketOption(QAbstractSocket::LowDelayOption, 1);
+        clear(exchange.rdbuffer);
+        unit->write(first);
+        QVERIFY(unit->flush());
+        if (!second.isEmpty()) QTimer::singleShot(5, unit, [&] { unit->write(second), unit->flush(); });
+        QCOMPARE(lan::get_tcpread(), int(expected.size()));
+        QCOMPARE(QByteArray(exchange.rdbuffer), expected);
+        QCOMPARE(exchange.rdbuffer[255], '\0');
+        runtime::DisconnectFromTCPServer(connection);
     }
 };
 

@@ -12,7 +12,7 @@
 #include <thread>
 #include <vector>
 
-#include "pty_peer.h"
+#include "peer.h"
 #include "runtime.h"
 #include "runtime_testing.h"
 #include "upload_ids.h"
@@ -108,14 +108,6 @@ private slots:
         PanelWindow(panel_)->installEventFilter(&counter_);
     }
 
-    // The offscreen platform paints what update() asks for through the
-    // posted update request: the counter sees real paints.
-    void updatesArePainted() {
-        const int before = counter_.paints.load();
-        PanelWindow(panel_)->update();
-        QTRY_VERIFY_WITH_TIMEOUT(counter_.paints.load() > before, 10000);
-    }
-
     void paintsButRunsNothingDuringStep_data() {
         QTest::addColumn<Step>("step");
         QTest::newRow("2 s pause") << Step::Pause;
@@ -124,8 +116,8 @@ private slots:
     }
     void paintsButRunsNothingDuringStep() {
         QFETCH(Step, step);
-        PtyPeer peer(ports_.path(), 3);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), 3);
+        QVERIFY(peer);
         QCOMPARE(OpenComConfig(3, "COM3", 38400, 0, 8, 1, 512, 512), 0);
         QCOMPARE(SetComTime(3, 1.0), 0);
 

@@ -14,7 +14,7 @@
 
 #include <optional>
 
-#include "pty_peer.h"
+#include "peer.h"
 #include "runtime.h"
 #include "runtime_testing.h"
 
@@ -71,28 +71,28 @@ private slots:
 
     void configuresTheLineAndWrites() {
         QCOMPARE(Open(5), kErrPortOpen);  // no COM5: no device
-        PtyPeer peer(ports_.path(), kPort);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(peer);
         QCOMPARE(Open(), 0);
-        const termios line = peer.Settings();
+        const termios line = peer->settings();
         QVERIFY(cfgetospeed(&line) == B38400 && (line.c_cflag & CSIZE) == CS8);
         QVERIFY(!(line.c_cflag & (PARENB | CSTOPB)) && !(line.c_lflag & (ICANON | ECHO)));
         // Everything is out when a write returns, more than one chunk included.
         QCOMPARE(ComWrtByte(kPort, 0x10D), 1);  // only the low byte goes out
         const std::string record(3000, 'h');
         QCOMPARE(ComWrt(kPort, record.data(), int(record.size())), int(record.size()));
-        QCOMPARE(peer.Read(record.size() + 1), "\r" + record);
+        QCOMPARE(peer->read(record.size() + 1), "\r" + record);
     }
 
     void readsToTerminatorCountOrTimeOut() {
-        PtyPeer peer(ports_.path(), kPort);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(peer);
         QCOMPARE(Open(), 0);
         QCOMPARE(SetComTime(kPort, 5.0), 0);
         // The terminator is neither stored nor counted, no NUL is added, and what
         // follows waits for the next read, which takes it without waiting.
         char buffer[64] = "####";
-        QVERIFY(peer.Write("ONE\nABCDEFGH\nrest"));
+        QVERIFY(peer->send("ONE\nABCDEFGH\nrest"));
         QCOMPARE(ComRdTerm(kPort, buffer, 64, '\n'), 3);
         QCOMPARE(std::string(buffer, 4), "ONE#");
         QCOMPARE(ComRdTerm(kPort, buffer, 5, '\n'), 5);  // the maximum ends a read
@@ -110,28 +110,28 @@ private slots:
         QCOMPARE(SetComTime(kPort, 0.3), 0);
         bool eventRan = false;
         QTimer::singleShot(0, this, [&eventRan] { eventRan = true; });
-        QVERIFY(peer.Write("xy"));
+        QVERIFY(peer->send("xy"));
         timer.start();
         QCOMPARE(ComRd(kPort, buffer, 5), 2);
         QVERIFY(timer.elapsed() >= 290 && !eventRan);
         QCoreApplication::processEvents();
         QVERIFY(eventRan);
-        QVERIFY(peer.Write("z"));
+        QVERIFY(peer->send("z"));
         QCOMPARE(ComRdTerm(kPort, buffer, 64, '\n'), 1);
     }
 
     // Nothing a close leaves (lock file, exclusive claim) refuses the next
     // open; opening an open port closes and re-opens it.
     void reopensClosedAndOpenPorts() {
-        PtyPeer peer(ports_.path(), kPort);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(peer);
         char buffer[16];
         for (int round = 0; round < 2; ++round) {
             QCOMPARE(Open(), 0);
             QCOMPARE(Open(), 0);
             QCOMPARE(ComWrt(kPort, "ping", 4), 4);
-            QCOMPARE(peer.Read(4), std::string("ping"));
-            QVERIFY(peer.Write("pong\n"));
+            QCOMPARE(peer->read(4), std::string("ping"));
+            QVERIFY(peer->send("pong\n"));
             QCOMPARE(ComRdTerm(kPort, buffer, 16, '\n'), 4);
             QCOMPARE(CloseCom(kPort), 0);
         }
@@ -139,31 +139,31 @@ private slots:
     }
 
     void switchesXonXoffOnlyOnRequest() {
-        PtyPeer peer(ports_.path(), kPort);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(peer);
         QCOMPARE(Open(), 0);
         char buffer[4];
-        QVERIFY(peer.Write(std::string{kXoff}));  // without flow control, just a byte
+        QVERIFY(peer->send(std::string{kXoff}));  // without flow control, just a byte
         QCOMPARE(ComRd(kPort, buffer, 1), 1);
         QCOMPARE(buffer[0], kXoff);
 
         QCOMPARE(SetXMode(kPort, 1), 0);
-        QVERIFY((peer.Settings().c_iflag & (IXON | IXOFF | IXANY)) == (IXON | IXOFF));
+        QVERIFY((peer->settings().c_iflag & (IXON | IXOFF | IXANY)) == (IXON | IXOFF));
         // The line takes XOFF and holds our output until XON; the byte after
         // XOFF shows that the line has seen it.
-        QVERIFY(peer.Write(std::string{kXoff, 'Z'}));
+        QVERIFY(peer->send(std::string{kXoff, 'Z'}));
         QCOMPARE(ComRd(kPort, buffer, 1), 1);
         QCOMPARE(buffer[0], 'Z');
         QCOMPARE(SetComTime(kPort, 0.3), 0);
         QCOMPARE(ComWrt(kPort, "held", 4), kErrPortWrite);
-        QCOMPARE(peer.Read(4, 300), std::string());
-        QVERIFY(peer.Write(std::string{kXon}));
+        QCOMPARE(peer->read(4, std::chrono::milliseconds(300)), std::string());
+        QVERIFY(peer->send(std::string{kXon}));
         QCOMPARE(SetComTime(kPort, 5.0), 0);
         QCOMPARE(ComWrt(kPort, "!", 1), 1);  // queued bytes go first
-        QCOMPARE(peer.Read(5), std::string("held!"));
+        QCOMPARE(peer->read(5), std::string("held!"));
 
         QCOMPARE(Open(), 0);  // every open starts without flow control
-        QVERIFY(!(peer.Settings().c_iflag & (IXON | IXOFF)));
+        QVERIFY(!(peer->settings().c_iflag & (IXON | IXOFF)));
     }
 
     void explainsWhyAPortCannotBeOpened_data() {
@@ -185,7 +185,7 @@ private slots:
         const QString link = QDir(ports_.path()).filePath(QStringLiteral("COM%1").arg(kPort));
         const auto removeLink = qScopeGuard([&] { QFile::remove(link); });
         QString device;
-        std::optional<PtyPeer> peer;
+        std::unique_ptr<orvex::test::Peer> peer;
         QSerialPort holder;
         switch (obstacle) {
             case Obstacle::Nothing:
@@ -201,8 +201,8 @@ private slots:
                 QVERIFY(QFile::link(device, link));
                 break;
             case Obstacle::HeldByAnotherProgram:
-                peer.emplace(ports_.path(), kPort);
-                QVERIFY(peer->ok());
+                peer = orvex::test::Peer::pty(ports_.path(), kPort);
+                QVERIFY(peer);
                 device = QFileInfo(link).symLinkTarget();
                 holder.setPortName(link);
                 QVERIFY(holder.open(QIODevice::ReadWrite));
@@ -235,8 +235,8 @@ private slots:
 
     // Every device the system knows gets a line; every COMn entry says where it leads.
     void listsDevicesAndLinks() {
-        PtyPeer peer(ports_.path(), kPort);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(peer);
         const QString link = QDir(ports_.path()).filePath(QStringLiteral("COM%1").arg(kPort + 1));
         QVERIFY(QFile::link("/dev/ttyORVEXGONE0", link));
         const auto removeLink = qScopeGuard([&] { QFile::remove(link); });
@@ -296,20 +296,20 @@ private slots:
     // Each opening asks the driver for low latency; a pseudo-terminal refuses,
     // and the line works as ever.
     void asksForLowLatencyAtEachOpening() {
-        PtyPeer peer(ports_.path(), kPort);
-        QVERIFY(peer.ok());
+        const auto peer = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(peer);
         const LowLatencyRequests before = LowLatencyRequestCount();
         for (int opening = 1; opening <= 3; ++opening) {
             QCOMPARE(Open(), 0);
             QCOMPARE(LowLatencyRequestCount().asked, before.asked + opening);
             QCOMPARE(LowLatencyRequestCount().granted, before.granted);
             QCOMPARE(ComWrt(kPort, "*IDN?\n", 6), 6);
-            QCOMPARE(peer.Read(6), std::string("*IDN?\n"));
-            QVERIFY(peer.Write("ORVEX\n"));
+            QCOMPARE(peer->read(6), std::string("*IDN?\n"));
+            QVERIFY(peer->send("ORVEX\n"));
             char reply[16] = {};
             QCOMPARE(ComRdTerm(kPort, reply, sizeof reply - 1, '\n'), 5);
             QCOMPARE(QByteArray(reply), QByteArray("ORVEX"));
-            const termios line = peer.Settings();
+            const termios line = peer->settings();
             QVERIFY(cfgetospeed(&line) == B38400 && (line.c_cflag & CSIZE) == CS8);
         }
     }
@@ -349,11 +349,11 @@ private slots:
     void reportsAVanishedFarEndPromptly() {
         char buffer[4];
         // Gone while the program reads: an error at once, not a wait.
-        PtyPeer first(ports_.path(), kPort);
-        QVERIFY(first.ok());
+        const auto first = orvex::test::Peer::pty(ports_.path(), kPort);
+        QVERIFY(first);
         QCOMPARE(Open(), 0);
         QCOMPARE(SetComTime(kPort, 30.0), 0);
-        first.CloseMaster();
+        first->close();
         QElapsedTimer timer;
         timer.start();
         ClearFailureDetail();
@@ -365,10 +365,10 @@ private slots:
 
         // Gone while the program processes events: the waits around the reads
         // must not spin on the line's endless error reports.
-        PtyPeer second(ports_.path(), kPort + 1);
-        QVERIFY(second.ok());
+        const auto second = orvex::test::Peer::pty(ports_.path(), kPort + 1);
+        QVERIFY(second);
         QCOMPARE(Open(kPort + 1), 0);
-        second.CloseMaster();
+        second->close();
         const std::clock_t cpuBefore = std::clock();
         QEventLoop loop;
         QTimer::singleShot(500, &loop, &QEventLoop::quit);

@@ -8,7 +8,7 @@
 #include <utility>
 #include <vector>
 
-#include "loopback_peer.h"
+#include "peer.h"
 #include "runtime.h"
 
 using namespace runtime;
@@ -100,7 +100,7 @@ private slots:
         QFETCH(QByteArray, address);
         QFETCH(bool, listening);
         QFETCH(QString, detail);
-        LoopbackListener listener("127.0.0.10", listening);
+        orvex::test::Listener listener("127.0.0.10", listening);
         QVERIFY(listener.port() != 0);
         unsigned handle = 0;
         QElapsedTimer timer;
@@ -117,64 +117,55 @@ private slots:
     // A peer whose queue of connections is full never completes the
     // handshake: the connect runs into its time-out and says so.
     void aPeerThatNeverAnswersTimesOut() {
-        const int peer = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const auto closePeer = qScopeGuard([peer] { ::close(peer); });
-        sockaddr_in name{};
-        name.sin_family = AF_INET;
-        name.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t length = sizeof name;
-        auto* raw = reinterpret_cast<sockaddr*>(&name);
-        QVERIFY(::bind(peer, raw, length) == 0 && ::listen(peer, 0) == 0 &&
-                ::getsockname(peer, raw, &length) == 0);
+        orvex::test::Listener peer("127.0.0.1", true, 0);
         // One connection fills a queue of length 0; later handshakes are dropped.
-        const int filler = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        const auto closeFiller = qScopeGuard([filler] { ::close(filler); });
-        QVERIFY(::connect(filler, raw, length) == 0);
+        const auto filler = orvex::test::Peer::tcp("127.0.0.1", quint16(peer.port()));
+        QVERIFY(peer.port() != 0 && filler);
         ClearFailureDetail();
         unsigned handle = 0;
-        QCOMPARE(Connect(&handle, ntohs(name.sin_port), "127.0.0.1", nullptr, 1000), kErrTcpConnect);
+        QCOMPARE(Connect(&handle, peer.port(), "127.0.0.1", nullptr, 1000), kErrTcpConnect);
         char text[128];
         GetFailureDetail(text);
-        QCOMPARE(QString(text), QString("no answer from 127.0.0.1:%1 within 1 s").arg(ntohs(name.sin_port)));
+        QCOMPARE(QString(text), QString("no answer from 127.0.0.1:%1 within 1 s").arg(peer.port()));
     }
 
     // Data-ready and disconnect callbacks come only from event processing,
     // never inside a blocking call of the program; a close that the program
     // asks for is not announced to it.
     void callsBackOnlyFromEventProcessing() {
-        LoopbackListener listener;
+        orvex::test::Listener listener;
         Recorder recorder;
         unsigned handle = 0;
         QCOMPARE(Connect(&handle, listener.port(), "127.0.0.1", &recorder), 0);
-        PeerSocket peer = listener.Accept();
-        QVERIFY(peer.ok());
+        const auto peer = listener.accept();
+        QVERIFY(peer);
 
-        QVERIFY(peer.Send("hello"));
+        QVERIFY(peer->send("hello"));
         QCOMPARE(Blocking([&] { return ClientTCPWrite(handle, "cmd\n", 4, 1000); }), 4);
-        QCOMPARE(peer.Receive(), std::string("cmd\n"));
+        QCOMPARE(peer->receive(), std::string("cmd\n"));
         QTRY_COMPARE(recorder.received, std::string("hello"));
         QCOMPARE(recorder.events, (Events{{handle, TCP_DATAREADY}}));
 
         // A direct read waits for data; once it took everything, no data-ready
         // follows (the callback's read would sit out its time-out).
         char buffer[16];
-        QVERIFY(peer.Send("abc"));
+        QVERIFY(peer->send("abc"));
         QCOMPARE(Blocking([&] { return ClientTCPRead(handle, buffer, 16, 5000); }), 3);
         DeliverPending();
         QCOMPARE(recorder.events.size(), std::size_t(1));
         // What a direct read leaves, and what a callback leaves, is announced.
-        QVERIFY(peer.Send("late"));
+        QVERIFY(peer->send("late"));
         QCOMPARE(Blocking([&] { return ClientTCPRead(handle, buffer, 2, 5000); }), 2);
         QTRY_COMPARE(recorder.received, std::string("hellote"));
         recorder.read_size = 4;
-        QVERIFY(peer.Send("0123456789"));
+        QVERIFY(peer->send("0123456789"));
         QTRY_COMPARE(recorder.received, std::string("hellote0123456789"));
 
         // The last data comes before the close, and stays readable.
         recorder.events.clear();
         recorder.received.clear();
-        QVERIFY(peer.Send("bye"));
-        peer.Close();
+        QVERIFY(peer->send("bye"));
+        peer->close();
         QTRY_COMPARE(recorder.events.size(), std::size_t(2));
         QCOMPARE(recorder.events, (Events{{handle, TCP_DATAREADY}, {handle, TCP_DISCONNECT}}));
         QCOMPARE(recorder.received, std::string("bye"));
@@ -184,9 +175,9 @@ private slots:
 
         Recorder quiet;
         QCOMPARE(Connect(&handle, listener.port(), "127.0.0.1", &quiet), 0);
-        PeerSocket second = listener.Accept();
+        const auto second = listener.accept();
         QCOMPARE(DisconnectFromTCPServer(handle), 0);
-        QVERIFY(second.WaitForClose());
+        QVERIFY(second->wait_for_hangup());
         DeliverPending();
         QVERIFY(quiet.events.empty());
 
@@ -194,10 +185,10 @@ private slots:
         Recorder closing;
         closing.close_on_data = true;
         QCOMPARE(Connect(&handle, listener.port(), "127.0.0.1", &closing), 0);
-        PeerSocket third = listener.Accept();
-        QVERIFY(third.Send("last"));
+        const auto third = listener.accept();
+        QVERIFY(third->send("last"));
         QTRY_COMPARE(closing.received, std::string("last"));
-        QVERIFY(third.WaitForClose());
+        QVERIFY(third->wait_for_hangup());
         DeliverPending();
         QCOMPARE(closing.events.size(), std::size_t(1));
     }
@@ -206,11 +197,11 @@ private slots:
     // socket's buffer, the write ends with its time-out, and a later write
     // follows in order once the peer reads again.
     void writeToAPeerThatDoesNotReadKeepsTheOrder() {
-        LoopbackListener listener;
+        orvex::test::Listener listener;
         unsigned handle = 0;
         QCOMPARE(Connect(&handle, listener.port(), "127.0.0.1"), 0);
-        PeerSocket peer = listener.Accept();
-        QVERIFY(peer.ok());
+        const auto peer = listener.accept();
+        QVERIFY(peer);
         const std::string bulk(8 << 20, 'a');  // far more than both socket buffers hold
         QCOMPARE(Blocking([&] { return ClientTCPWrite(handle, bulk.data(), int(bulk.size()), 50); }),
                  kErrTcpTimeout);
@@ -218,7 +209,7 @@ private slots:
         std::thread reader([&] {
             // Ends at the whole text, or at a pause of the sender.
             while (got.size() < bulk.size() + 4) {
-                const std::string chunk = peer.Receive();
+                const std::string chunk = peer->receive();
                 if (chunk.empty()) break;
                 got += chunk;
             }

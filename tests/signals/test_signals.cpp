@@ -1,18 +1,13 @@
 // Stop signals sent to the real executable: an idle window ends at once; an
-// update that erased the unit runs to its end unless the signal is repeated.
+// update that erased the unit runs to its end unless the signal is repeated;
+// before the erase one signal stops it, and the unit is given back.
 #include <QtTest>
-
-#include <QJsonArray>
-#include <QTemporaryDir>
 
 #include <csignal>
 
-#include "sim_process.h"
-#include "uploader_process.h"
+#include "fixture.h"
 
-using orvex::test::Finished;
-using orvex::test::SimProcess;
-using orvex::test::Uploader;
+using namespace orvex::test;
 
 namespace {
 
@@ -20,46 +15,29 @@ namespace {
 // signal lands in the middle of it.
 constexpr int kLongFirmwareRecords = 6000;
 constexpr int kRecordsBeforeSignal = 50;
-constexpr std::chrono::milliseconds kProgrammingLimit{60000};
-
-QStringList serial_commands(const SimProcess& sim) {
-    return sim.record()["transports"].toObject()["serial"].toObject()["commands"].toVariant().toStringList();
-}
 
 bool programming_under_way(const QJsonObject& record) {
     return record["programming"].toBool() &&
            record["records"].toObject()["accepted"].toInt() > kRecordsBeforeSignal;
 }
 
-QJsonObject only_record(const QString& state_home) {
-    const QList<QByteArray> lines = orvex::test::record_lines(state_home);
-    return lines.size() == 1 ? QJsonDocument::fromJson(lines.first()).object() : QJsonObject();
-}
-
 }  // namespace
+
+Q_DECLARE_METATYPE(Bus)
 
 class SignalsTest : public QObject {
     Q_OBJECT
 
     QTemporaryDir dir_;
-    QString long_firmware_;
+    QString firmware_;
 
-    QString state_home(const char* name) const { return dir_.filePath(QStringLiteral("state-%1").arg(name)); }
-
-    // A batch update over RS-232 of the long file, started; returns once the
-    // unit is well into programming.
-    bool startProgramming(SimProcess& sim, Uploader& uploader, const QString& state) {
-        if (!sim.start({"--time-scale", QString::number(orvex::test::kTimeScale)})) return false;
-        uploader.start(Uploader::batch(QStringLiteral("ASRL%1::INSTR").arg(sim.comNumber()), long_firmware_),
-                       Uploader::environment(sim, state));
-        return sim.waitForRecord(programming_under_way, kProgrammingLimit);
-    }
+    QString home(const QString& name) const { return dir_.filePath("state-" + name); }
 
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        long_firmware_ = SimProcess::makeHex(dir_.filePath("long.hex"), kLongFirmwareRecords);
-        QVERIFY(!long_firmware_.isEmpty());
+        firmware_ = Unit::make_hex(dir_.filePath("long.hex"), kLongFirmwareRecords);
+        QVERIFY(!firmware_.isEmpty());
     }
 
     void idleWindowEnds_data() {
@@ -70,125 +48,90 @@ private slots:
     }
     void idleWindowEnds() {
         QFETCH(int, signalNumber);
-        SimProcess no_unit;
-        QProcessEnvironment environment = Uploader::environment(no_unit, state_home("idle"));
-        environment.insert("QT_QPA_PLATFORM", "offscreen");
-        Uploader window;
-        window.start({}, environment);
-        QVERIFY(window.waitForSignalHandler(signalNumber));
+        Unit no_unit;
+        Program window(no_unit, home("idle"));
+        window.env.insert("QT_QPA_PLATFORM", "offscreen");
+        window.start({});
+        QVERIFY(window.wait_for_signal_handler(signalNumber));
         window.signal(signalNumber);
         const Finished end = window.finish();
         QVERIFY2(end.finished && !end.crashed, end.err.constData());
         QCOMPARE(end.exit_code, 0);
-        QVERIFY(orvex::test::record_lines(state_home("idle")).isEmpty());
+        QVERIFY(window.records().isEmpty());
     }
 
-    // One signal after the erase: the update goes on to the second identification.
-    void oneSignalLetsTheUpdateFinish_data() {
-        QTest::addColumn<int>("signalNumber");
-        QTest::newRow("SIGTERM") << SIGTERM;
-        QTest::newRow("SIGHUP") << SIGHUP;
+    // After the erase, one signal lets the update finish; a second stops it.
+    void duringProgramming_data() {
+        QTest::addColumn<QList<int>>("stops");
+        QTest::addColumn<int>("exitCode");
+        QTest::addColumn<QString>("outcome");
+        QTest::newRow("SIGTERM") << QList<int>{SIGTERM} << 0 << "updated";
+        QTest::newRow("SIGHUP") << QList<int>{SIGHUP} << 0 << "updated";
+        QTest::newRow("SIGINT twice") << QList<int>{SIGINT, SIGINT} << 130 << "interrupted";
     }
-    void oneSignalLetsTheUpdateFinish() {
-        QFETCH(int, signalNumber);
-        SimProcess sim;
-        Uploader uploader;
-        const QString state = state_home(QTest::currentDataTag());
-        QVERIFY2(startProgramming(sim, uploader, state), qPrintable(sim.errorString()));
-        uploader.signal(signalNumber);
-        QVERIFY(uploader.waitForStderr("leaves it erased"));
-        const Finished end = uploader.finish();
+    void duringProgramming() {
+        QFETCH(QList<int>, stops);
+        QFETCH(int, exitCode);
+        QFETCH(QString, outcome);
+        Unit unit;
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
+        Program program(unit, home(QTest::currentDataTag()));
+        program.start(program.batch(unit.resource(Bus::Rs232), firmware_));
+        QVERIFY(unit.wait_for(programming_under_way, std::chrono::milliseconds(60000)));
+        for (int signal_number : stops) {
+            program.signal(signal_number);
+            QVERIFY(program.wait_for_stderr("leaves it erased"));
+        }
+        const Finished end = program.finish();
         QVERIFY2(end.finished && !end.crashed, end.err.constData());
-        QCOMPARE(end.exit_code, 0);
-        QVERIFY(sim.stop());
-        QString verdict;
-        QVERIFY2(sim.verifyFlash(long_firmware_, &verdict), qPrintable(verdict));
-        const QStringList expected = {
+        QCOMPARE(end.exit_code, exitCode);
+        QCOMPARE(program.records().size(), 1);
+        QCOMPARE(program.records()[0]["outcome"].toString(), outcome);
+        QVERIFY(unit.stop());
+        const QStringList heard = unit.heard(Bus::Rs232);
+        const QStringList sequence = {
             "*RST", "*IDN?", ":SYST:PASS:CEN MORVANTE", ":syst:pass:stat?", "DIAG:PRG", "ERASE",
             "EXIT", "*IDN?"};
-        QCOMPARE(serial_commands(sim).mid(0, expected.size()), expected);
-        QCOMPARE(only_record(state)["outcome"].toString(), "updated");
+        if (exitCode == 0) {
+            QCOMPARE(heard.mid(0, sequence.size()), sequence);
+            QVERIFY(unit.expect_flash(firmware_));
+        } else {
+            QVERIFY(!heard.contains("EXIT"));
+        }
     }
 
-    void secondSignalStops() {
-        SimProcess sim;
-        Uploader uploader;
-        const QString state = state_home("twice");
-        QVERIFY2(startProgramming(sim, uploader, state), qPrintable(sim.errorString()));
-        uploader.signal(SIGINT);
-        QVERIFY(uploader.waitForStderr("leaves it erased"));
-        uploader.signal(SIGINT);
-        const Finished end = uploader.finish();
+    // Before the erase nothing is at stake: one signal stops the run, and the
+    // unit is given back as a run's end gives it back, not erased. In real
+    // time, the pause after the reset and the late answer let the signal land.
+    void beforeErase_data() {
+        QTest::addColumn<Bus>("bus");
+        QTest::addColumn<QStringList>("unitArgs");
+        QTest::addColumn<QString>("after");  // the command heard when the signal goes
+        QTest::newRow("RS-232, after the reset") << Bus::Rs232 << QStringList() << "*RST";
+        QTest::newRow("RS-232, readied") << Bus::Rs232 << QStringList{"--delay", "prg=3000"} << "DIAG:PRG";
+        QTest::newRow("LAN, readied") << Bus::Lan << QStringList{"--delay", "prg=3000"} << "DIAG:PRG";
+        QTest::newRow("GPIB, readied") << Bus::Gpib << QStringList{"--delay", "prg=3000"} << "DIAG:PRG";
+    }
+    void beforeErase() {
+        QFETCH(Bus, bus);
+        QFETCH(QStringList, unitArgs);
+        QFETCH(QString, after);
+        Unit unit(1.0);
+        QVERIFY2(unit.start(unitArgs), qPrintable(unit.error()));
+        Program program(unit, home(QTest::currentDataTag()));
+        program.start({"--batch", unit.resource(bus), firmware_});
+        QVERIFY(unit.wait_for([&](const QJsonObject&) { return unit.heard(bus).contains(after); }));
+        program.signal(SIGTERM);
+        const Finished end = program.finish();
         QVERIFY2(end.finished && !end.crashed, end.err.constData());
         QCOMPARE(end.exit_code, 130);
-        QCOMPARE(only_record(state)["outcome"].toString(), "interrupted");
-        QVERIFY(sim.stop());
-        QVERIFY(!serial_commands(sim).contains("EXIT"));
-    }
-
-    // Before the erase nothing is at stake: one signal stops the run. In real
-    // time, the pause after the reset leaves a second for the signal to land.
-    void signalBeforeEraseStops() {
-        SimProcess sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        const QString state = state_home("before-erase");
-        Uploader uploader;
-        uploader.start({"--batch", QStringLiteral("ASRL%1::INSTR").arg(sim.comNumber()), long_firmware_},
-                       Uploader::environment(sim, state));
-        QVERIFY(sim.waitForRecord([](const QJsonObject& r) {
-            return r["transports"].toObject()["serial"].toObject()["commands"].toArray().size() >= 1;
-        }));
-        uploader.signal(SIGTERM);
-        const Finished end = uploader.finish();
-        QVERIFY2(end.finished && !end.crashed, end.err.constData());
-        QCOMPARE(end.exit_code, 130);
-        QCOMPARE(only_record(state)["outcome"].toString(), "interrupted");
-        QVERIFY(sim.stop());
-        QVERIFY(!serial_commands(sim).contains("ERASE"));
-    }
-
-    // A signal while the unit is readied for programming: it is given back
-    // as a run's end gives it back, and nothing was erased.
-    void signalBeforeEraseGivesTheUnitBack_data() {
-        QTest::addColumn<QString>("link");
-        QTest::newRow("RS-232") << "serial";
-        QTest::newRow("LAN") << "lan";
-        QTest::newRow("GPIB") << "gpib";
-    }
-    void signalBeforeEraseGivesTheUnitBack() {
-        QFETCH(QString, link);
-        SimProcess sim;
-        // The answer comes late, yet within every bus's time-out.
-        QVERIFY2(sim.start({"--delay", "prg=3000"}), qPrintable(sim.errorString()));
-        const QString state = state_home(qPrintable("release-" + link));
-        Uploader uploader;
-        const QString resource = link == "serial" ? QStringLiteral("ASRL%1::INSTR").arg(sim.comNumber())
-                                 : link == "lan"
-                                     ? QStringLiteral("TCPIP0::%1::5025::SOCKET").arg(sim.lanAddress())
-                                     : QStringLiteral("GPIB0::6::INSTR");
-        QProcessEnvironment environment = Uploader::environment(sim, state);
-        environment.remove("ORVEX_GPIB_TIME_SCALE");  // real time, as the program runs here
-        uploader.start({"--batch", resource, long_firmware_}, environment);
-        QVERIFY(sim.waitForRecord([&link](const QJsonObject& r) {
-            return r["transports"]
-                .toObject()[link]
-                .toObject()["commands"]
-                .toVariant()
-                .toStringList()
-                .contains("DIAG:PRG");
-        }));
-        uploader.signal(SIGTERM);
-        const Finished end = uploader.finish();
-        QVERIFY2(end.finished && !end.crashed, end.err.constData());
-        QCOMPARE(end.exit_code, 130);
-        QCOMPARE(only_record(state)["outcome"].toString(), "interrupted");
-        QVERIFY(sim.stop());
-        const QJsonObject record = sim.record();
-        const QStringList heard =
-            record["transports"].toObject()[link].toObject()["commands"].toVariant().toStringList();
-        QVERIFY(!heard.contains("ERASE"));
-        if (link == "serial") QCOMPARE(heard.last(), "syst:rem 0");
-        if (link == "gpib") {
+        QCOMPARE(program.records().size(), 1);
+        QCOMPARE(program.records()[0]["outcome"].toString(), "interrupted");
+        QVERIFY(unit.stop());
+        const QJsonObject record = unit.record();
+        QVERIFY(!unit.heard(bus).contains("ERASE"));
+        if (bus == Bus::Rs232) QCOMPARE(unit.heard(bus).last(), "syst:rem 0");
+        if (bus == Bus::Gpib) {
             QCOMPARE(record["gpib"].toObject()["interfaceClears"].toInt(), 2);
             QCOMPARE(record["gpib"].toObject()["connected"].toInt(), 0);
         }

@@ -12,7 +12,9 @@
 #include "run_observers.h"
 #include "stop_requests.h"
 #include "update_record.h"
-#include "upload_fixture.h"
+#include "operator.h"
+
+using namespace orvex::test;
 
 namespace {
 
@@ -55,17 +57,14 @@ void act(int percent) {
 
 // Starts one LAN run from the event loop, as START pressed in the window
 // would, and returns the loop's exit code.
-int run_window(e2e::Operator& op, const QString& address, const QString& firmware) {
-    op.choose_bus(ids::MENUBAR_BUSSELEC_LAN);
-    runtime::SetCtrlVal(orvex::update_handle, ids::UPDATE_IPADDR, address.toLatin1().constData());
-    op.choose_file(firmware);
+int run_window(Operator& op, const Unit& unit, const QString& firmware) {
+    op.aim(unit, Bus::Lan, firmware);
     QTimer::singleShot(0, [&op] { op.start(); });
     QTimer::singleShot(kLoopGuard_ms, [] { runtime::QuitUserInterface(kGuardCode); });
     return runtime::RunUserInterface();
 }
 
 void watch_window(const std::vector<Request>& requests) {
-    e2e::set_time_scale(kScale);
     orvex::watch_update_runs();
     orvex::watch_stop_requests(orvex::StopMode::Window);
     g_watch = Watch{requests};
@@ -73,10 +72,17 @@ void watch_window(const std::vector<Request>& requests) {
 }
 
 // The child: EXIT, then Ctrl-C twice while the unit is programmed.
-int interrupted_child(const QString& address, const QString& firmware) {
+int interrupted_child(const QString& address, const QString& firmware, const QString& state_home) {
     watch_window({Request::Menu, Request::Interrupt, Request::Interrupt});
-    e2e::Operator op;
-    return run_window(op, address, firmware);
+    Operator op;
+    qputenv("XDG_STATE_HOME", state_home.toLocal8Bit());
+    runtime::SetTimeScale(kScale);
+    runtime::TriggerMenu(orvex::update_handle, ids::MENUBAR_BUSSELEC_LAN);
+    set_text(ids::UPDATE_IPADDR, address);
+    op.choose_file(firmware);
+    QTimer::singleShot(0, [&op] { op.start(); });
+    QTimer::singleShot(kLoopGuard_ms, [] { runtime::QuitUserInterface(kGuardCode); });
+    return runtime::RunUserInterface();
 }
 
 }  // namespace
@@ -92,7 +98,7 @@ class WindowExitTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        firmware_ = e2e::make_hex(dir_, "firmware.hex", kFirmwareRecords);
+        firmware_ = Unit::make_hex(dir_.filePath("firmware.hex"), kFirmwareRecords);
         QVERIFY(!firmware_.isEmpty());
         watch_window({});
     }
@@ -115,48 +121,46 @@ private slots:
     void runGoesOnThenTheLoopEnds() {
         QFETCH(std::vector<Request>, requests);
         QFETCH(QString, detail);
-        SimProcess sim;
-        E2E_START(sim, e2e::sim_time_scale_args(kScale));
+        Unit unit(kScale);
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
         g_watch = Watch{requests};
-        e2e::Operator op;
-        QCOMPARE(run_window(op, sim.lanAddress(), firmware_), 0);
+        Operator op;
+        QCOMPARE(run_window(op, unit, firmware_), 0);
         QCOMPARE(g_watch.done, requests.size());
-        QCOMPARE(text_of(ids::UPDATE_DETAIL), detail);
-        op.expect_updated();
-        QCOMPARE(orvex::last_update().outcome, orvex::Outcome::Updated);
-        QCOMPARE(QString::fromStdString(orvex::last_update().message), "OK TEST");
-        E2E_STOP(sim);
-        E2E_FLASH_HOLDS(sim, firmware_);
+        QCOMPARE(op.detail(), detail);
+        QCOMPARE(op.messages(), "OK TEST");
+        QCOMPARE(op.last_record()["outcome"].toString(), "updated");
+        QCOMPARE(op.last_record()["message"].toString(), "OK TEST");
+        QVERIFY(unit.stop());
+        QVERIFY(unit.expect_flash(firmware_));
     }
 
     void exitThenTwoInterruptsStop() {
-        SimProcess sim;
-        E2E_START(sim, e2e::sim_time_scale_args(kScale));
+        Unit unit(kScale);
+        QVERIFY2(unit.start(), qPrintable(unit.error()));
         QProcess child;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("XDG_STATE_HOME", dir_.filePath("state"));
-        child.setProcessEnvironment(environment);
-        child.start(QCoreApplication::applicationFilePath(), {kChildOption, sim.lanAddress(), firmware_});
+        child.start(QCoreApplication::applicationFilePath(),
+                    {kChildOption, unit.lan_address(), firmware_, dir_.filePath("state")});
         QVERIFY(child.waitForFinished(kLoopGuard_ms));
         const QByteArray err = child.readAllStandardError();
         QCOMPARE(child.exitStatus(), QProcess::NormalExit);
         QVERIFY2(child.exitCode() == 130, err.constData());
         QVERIFY(err.contains("leaves it erased"));
-
         QFile record(dir_.filePath("state/orvex-uploader/updates.jsonl"));
         QVERIFY(record.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = record.readAll().trimmed().split('\n');
         QCOMPARE(lines.size(), 1);
         QCOMPARE(QJsonDocument::fromJson(lines.first()).object()["outcome"].toString(), "interrupted");
-        E2E_STOP(sim);
-        QVERIFY(!e2e::heard(sim.record(), "lan").contains("EXIT"));
+        QVERIFY(unit.stop());
+        QVERIFY(!unit.heard(Bus::Lan).contains("EXIT"));
     }
 };
 
 int main(int argc, char* argv[]) {
     QApplication application(argc, argv);
-    if (argc == 4 && qstrcmp(argv[1], kChildOption) == 0)
-        return interrupted_child(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
+    if (argc == 5 && qstrcmp(argv[1], kChildOption) == 0)
+        return interrupted_child(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]),
+                                 QString::fromLocal8Bit(argv[4]));
     WindowExitTest test;
     QTEST_SET_MAIN_SOURCE_PATH
     return QTest::qExec(&test, argc, argv);

@@ -5,190 +5,94 @@
 // identity must be all that comes back, so a missing reply, an extra one or
 // garbage in between fails the row. A simulator that crashed, hung or met a
 // sanitizer finding fails when it is stopped.
-#include "sim_process.h"
-#include "sim_test_texts.h"
-#include "wire_client.h"
-
 #include <QJsonArray>
 #include <QTest>
 
-#include <array>
 #include <map>
+
+#include "fixture.h"
+#include "peer.h"
+#include "sim_texts.h"
 
 using namespace orvex::test;
 using namespace std::string_literals;
 
 namespace {
 
-const std::string kIdentify = "*IDN?\n";
 // Well past the simulator's line limit of 4096 bytes.
 constexpr std::size_t kOversizedBytes = 10000;
 // The journal keeps 600 bytes of a line, each escaped in at most 4 characters.
 constexpr int kMaxJournalEntryChars = 4 * 600 + 64;
 
-enum class Step { fresh, reset, unlocked, programming, afterExit };
-constexpr std::array kSteps{Step::fresh, Step::reset, Step::unlocked, Step::programming, Step::afterExit};
-constexpr std::array kStepNames{"fresh", "reset", "unlocked", "programming", "afterExit"};
-
-// What brings a unit, after a reset, to each step, and what it answers on the way.
-struct StepSetup {
-    std::string lines;
-    std::string replies;
+// What brings a unit to each step, after a reset, and what it answers on the way.
+const std::string kUnlock = "*RST\n:SYST:PASS:CEN MORVANTE\n";
+const std::pair<const char*, std::pair<std::string, std::string>> kSteps[] = {
+    {"reset", {"*RST\n", ""}},
+    {"unlocked", {kUnlock, ""}},
+    {"programming", {kUnlock + "DIAG:PRG\nERASE\n", "READY\r\n0\r\n"}},
+    {"afterExit", {kUnlock + "DIAG:PRG\nERASE\nEXIT\n", "READY\r\n0\r\n"}},
 };
 
-StepSetup setupFor(Step step) {
-    const std::string unlock = "*RST\n:SYST:PASS:CEN MORVANTE\n";
-    switch (step) {
-        case Step::fresh:
-            return {};
-        case Step::reset:
-            return {"*RST\n", ""};
-        case Step::unlocked:
-            return {unlock, ""};
-        case Step::programming:
-            return {unlock + "DIAG:PRG\nERASE\n", "READY\r\n0\r\n"};
-        case Step::afterExit:
-            return {unlock + "DIAG:PRG\nERASE\nEXIT\n", "READY\r\n0\r\n"};
-    }
-    return {};
-}
-
-enum class Answer {
-    none,
-    identity,
-    unlocked,
-    locked,
-    ready,
-    notUnlocked,
-    erased,
-    eraseRefused,
-    passed,
-    ack,
-    nak
-};
-
-std::string answerBytes(Answer answer, bool serial) {
-    switch (answer) {
-        case Answer::none:
-            return {};
-        case Answer::identity:
-            return kIdentity;
-        case Answer::unlocked:
-            return "1\r\n";
-        case Answer::locked:
-            return "0\r\n";
-        case Answer::ready:
-            return "READY\r\n";
-        case Answer::notUnlocked:
-            return "LOCKED\r\n";
-        case Answer::erased:
-            return "0\r\n";
-        case Answer::eraseRefused:
-            return "1\r\n";
-        case Answer::passed:
-            return "PASS\r\n";
-        case Answer::ack:
-            return serial ? "\x06" : "OK\r\n";
-        case Answer::nak:
-            return serial ? "\x15" : "ERR\r\n";
-    }
-    return {};
-}
-
-// A line sent by the client and the unit's answer at each step, in kSteps order.
+// A line and the unit's answer at each step; "ACK" and "NAK" are the bus's
+// own (a byte on serial, a line on LAN), "IDN" the identity.
 struct Probe {
     const char* name;
     std::string bytes;
-    std::array<Answer, kSteps.size()> answers;
+    std::array<std::string, 4> answers;
 };
-
-constexpr std::array<Answer, kSteps.size()> all(Answer answer) {
-    return {answer, answer, answer, answer, answer};
-}
+std::array<std::string, 4> all(const std::string& answer) { return {answer, answer, answer, answer}; }
 
 std::vector<Probe> probes() {
-    using A = Answer;
+    std::string many;
+    for (int i = 0; i < 2000; ++i) many += "\xff\x80?\n";
     return {
-        {"reset", "*RST\n", all(A::none)},
-        {"identify", "*IDN?\n", all(A::identity)},
-        {"identifyLowerCaseCrLf", "*idn?\r\n", all(A::identity)},
-        {"rightPassword", ":SYST:PASS:CEN MORVANTE\n", all(A::none)},
-        {"wrongPassword", ":SYST:PASS:CEN WRONG\n", all(A::none)},
-        {"passwordState",
-         ":SYST:PASS:STAT?\n",
-         {A::locked, A::locked, A::unlocked, A::unlocked, A::unlocked}},
-        {"programmingMode", "DIAG:PRG\n", {A::notUnlocked, A::notUnlocked, A::ready, A::ready, A::ready}},
-        {"erase", "ERASE\n", {A::eraseRefused, A::eraseRefused, A::eraseRefused, A::erased, A::eraseRefused}},
-        {"exit", "EXIT\n", all(A::none)},
-        {"localOperation", "SYST:REM 0\n", all(A::none)},
-        {"codeTest", "TST\n", all(A::passed)},
-        {"validRecord", ":0400000001020304F2\n", {A::nak, A::nak, A::nak, A::ack, A::nak}},
-        {"badChecksum", ":0400000001020304F3\n", all(A::nak)},
-        {"notHexRecord", ":04000000zz020304F2\n", all(A::nak)},
-        {"bareLineEnd", "\r\n", all(A::none)},
-        {"oversizedText", std::string(kOversizedBytes, 'A') + "\n", all(A::none)},
-        {"oversizedRecord", ":" + std::string(kOversizedBytes, '0') + "\n", all(A::none)},
-        {"oversizedCodeTest", "T" + std::string(kOversizedBytes, 'x') + "\n", all(A::none)},
-        {"oversizedIdentify", "*IDN?" + std::string(kOversizedBytes, ' ') + "\n", all(A::none)},
+        {"reset", "*RST\n", all("")},
+        {"identify", "*IDN?\n", all("IDN")},
+        {"identifyLowerCaseCrLf", "*idn?\r\n", all("IDN")},
+        {"rightPassword", ":SYST:PASS:CEN MORVANTE\n", all("")},
+        {"wrongPassword", ":SYST:PASS:CEN WRONG\n", all("")},
+        {"passwordState", ":SYST:PASS:STAT?\n", {"0\r\n", "1\r\n", "1\r\n", "1\r\n"}},
+        {"programmingMode", "DIAG:PRG\n", {"LOCKED\r\n", "READY\r\n", "READY\r\n", "READY\r\n"}},
+        {"erase", "ERASE\n", {"1\r\n", "1\r\n", "0\r\n", "1\r\n"}},
+        {"exit", "EXIT\n", all("")},
+        {"localOperation", "SYST:REM 0\n", all("")},
+        {"codeTest", "TST\n", all("PASS\r\n")},
+        {"validRecord", ":0400000001020304F2\n", {"NAK", "NAK", "ACK", "NAK"}},
+        {"badChecksum", ":0400000001020304F3\n", all("NAK")},
+        {"notHexRecord", ":04000000zz020304F2\n", all("NAK")},
+        {"bareLineEnd", "\r\n", all("")},
+        {"oversizedText", std::string(kOversizedBytes, 'A') + "\n", all("")},
+        {"oversizedRecord", ":" + std::string(kOversizedBytes, '0') + "\n", all("")},
+        {"oversizedCodeTest", "T" + std::string(kOversizedBytes, 'x') + "\n", all("")},
+        {"oversizedIdentify", "*IDN?" + std::string(kOversizedBytes, ' ') + "\n", all("")},
         // No XON or XOFF: the serial link takes those as flow control.
-        {"binaryJunk", "\x01\x02\x7f\x80\xfe\xff junk\x1b[0m\n"s, all(A::none)},
-        {"nulInsideCommand", "*IDN?\0\n"s, all(A::none)},
-        {"nulBeforeCommand", "\0*IDN?\n"s, all(A::none)},
-        {"nulsOnly", "\0\0\0\0\n"s, all(A::none)},
-        {"manyJunkLines",
-         [] {
-             std::string lines;
-             for (int i = 0; i < 2000; ++i) lines += "\xff\x80?\n";
-             return lines;
-         }(),
-         all(A::none)},
+        {"binaryJunk", "\x01\x02\x7f\x80\xfe\xff junk\x1b[0m\n"s, all("")},
+        {"nulInsideCommand", "*IDN?\0\n"s, all("")},
+        {"nulBeforeCommand", "\0*IDN?\n"s, all("")},
+        {"nulsOnly", "\0\0\0\0\n"s, all("")},
+        {"manyJunkLines", many, all("")},
     };
 }
-
-// The simulator and one plain client on one of its links.
-struct Peer {
-    std::unique_ptr<SimProcess> sim;
-    std::unique_ptr<WireClient> client;
-};
 
 }  // namespace
 
 class TestSimBadClient : public QObject {
     Q_OBJECT
 
-    std::map<QString, Peer> peers_;  // by transport
+    // One unit and one client per transport, for every row.
+    std::map<QString, std::pair<std::unique_ptr<Unit>, std::unique_ptr<Peer>>> peers_;
 
-    // Stops a peer's simulator: false when it did not exit cleanly by itself.
-    static bool stop(Peer& peer) {
-        peer.client.reset();
-        const bool clean = !peer.sim || peer.sim->stop();
-        peer.sim.reset();
-        return clean;
-    }
-
-    // The transport's peer, on a newly started simulator when `restart` is set.
-    Peer* peerFor(const QString& transport, bool restart, QString* error) {
-        Peer& peer = peers_[transport];
-        if (peer.sim && !restart) return &peer;
-        if (!stop(peer)) {
-            *error = "the previous simulator did not stop cleanly";
-            return nullptr;
-        }
-        peer.sim = std::make_unique<SimProcess>();
-        if (!peer.sim->start(kFast)) {
-            *error = peer.sim->errorString();
-            return nullptr;
-        }
-        if (transport == "serial") {
-            peer.client = WireClient::openSerial(peer.sim->serialPath());
-        } else {
-            peer.client = WireClient::connectTcp(peer.sim->lanAddress(), peer.sim->lanPort());
-            // A LAN unit listens only to the connection that holds its lock.
-            if (peer.client && !(peer.client->send(kLockRequest) && peer.client->readLine() == kGranted))
-                peer.client.reset();
-        }
-        if (!peer.client) *error = "no client connection to the simulator on " + transport;
-        return peer.client ? &peer : nullptr;
+    Peer* client(const QString& transport) {
+        auto& [unit, client] = peers_[transport];
+        if (client) return client.get();
+        unit = std::make_unique<Unit>(0.01);
+        if (!unit->start()) return nullptr;
+        client = transport == "serial" ? Peer::device(unit->serial_path())
+                                       : Peer::tcp(unit->lan_address(), unit->lan_port());
+        // A LAN unit listens only to the connection that holds its lock.
+        if (client && transport == "lan" && !(client->send(kLockRequest) && client->read_line() == kGranted))
+            client.reset();
+        return client.get();
     }
 
 private slots:
@@ -196,64 +100,58 @@ private slots:
         QTest::addColumn<QString>("transport");
         QTest::addColumn<int>("step");
         QTest::addColumn<QByteArray>("line");
-        QTest::addColumn<int>("answer");
-        for (const char* transport : {"serial", "lan"}) {
-            for (std::size_t step = 0; step < kSteps.size(); ++step) {
-                for (const Probe& probe : probes()) {
-                    QTest::addRow("%s/%s/%s", transport, kStepNames[step], probe.name)
-                        << QString(transport) << static_cast<int>(step)
-                        << QByteArray::fromStdString(probe.bytes) << static_cast<int>(probe.answers[step]);
-                }
-            }
-        }
+        QTest::addColumn<QByteArray>("answer");
+        for (const char* transport : {"serial", "lan"})
+            for (int step = 0; step < 4; ++step)
+                for (const Probe& probe : probes())
+                    QTest::addRow("%s/%s/%s", transport, kSteps[step].first, probe.name)
+                        << QString(transport) << step << QByteArray::fromStdString(probe.bytes)
+                        << QByteArray::fromStdString(probe.answers[std::size_t(step)]);
     }
-
     void answersOnlyAsTheUnitWould() {
         QFETCH(QString, transport);
         QFETCH(int, step);
         QFETCH(QByteArray, line);
-        QFETCH(int, answer);
+        QFETCH(QByteArray, answer);
         const bool serial = transport == "serial";
-        QString error;
-        Peer* peer = peerFor(transport, kSteps[step] == Step::fresh, &error);
-        QVERIFY2(peer, qPrintable(error));
-
-        const StepSetup setup = setupFor(kSteps[step]);
-        QVERIFY(peer->client->send(setup.lines));
-        QCOMPARE(peer->client->readBytes(setup.replies.size()), setup.replies);
-
-        QVERIFY(peer->client->send(line.toStdString()));
-        QVERIFY(peer->client->send(kIdentify));
-        const std::string expected = answerBytes(static_cast<Answer>(answer), serial) + kIdentity;
-        QCOMPARE(peer->client->readBytes(expected.size()), expected);
-        QVERIFY(peer->sim->isRunning());
+        Peer* peer = client(transport);
+        QVERIFY2(peer, qPrintable("no client of a simulator on " + transport));
+        const auto& [lines, replies] = kSteps[step].second;
+        QVERIFY(peer->send(lines));
+        QCOMPARE(peer->read(replies.size()), replies);
+        QVERIFY(peer->send(line.toStdString()) && peer->send("*IDN?\n"));
+        const std::map<QByteArray, std::string> tokens = {
+            {"ACK", serial ? "\x06" : "OK\r\n"}, {"NAK", serial ? "\x15" : "ERR\r\n"}, {"IDN", kIdentity}};
+        const std::string expected =
+            (tokens.contains(answer) ? tokens.at(answer) : answer.toStdString()) + kIdentity;
+        QCOMPARE(peer->read(expected.size()), expected);
+        QVERIFY(peers_[transport].first->running());
     }
 
     // Junk is written down in the record for a test to see, but cut, so that a
     // client sending junk without end cannot fill the simulator's memory.
     void oversizedLinesAreJournalledCut() {
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
-        auto port = WireClient::openSerial(sim.serialPath());
-        QVERIFY(port);
-        QVERIFY(port->send(std::string(kOversizedBytes, '\xff') + "\n" + std::string(kOversizedBytes, 'B') +
-                           "\n" + kIdentify));
-        QCOMPARE(port->readLine(), kIdentity);
-        QVERIFY(sim.waitForRecord([](const QJsonObject& record) {
-            return record["transports"].toObject()["serial"].toObject()["unknown"].toArray().size() == 2;
-        }));
-        const QJsonArray unknown =
-            sim.record()["transports"].toObject()["serial"].toObject()["unknown"].toArray();
-        for (const auto& entry : unknown) {
+        Unit sim(0.01);
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        auto port = Peer::device(sim.serial_path());
+        QVERIFY(port && port->send(std::string(kOversizedBytes, '\xff') + "\n" +
+                                   std::string(kOversizedBytes, 'B') + "\n*IDN?\n"));
+        QCOMPARE(port->read_line(), kIdentity);
+        QVERIFY(sim.wait_for(
+            [&](const QJsonObject&) { return sim.link(Bus::Rs232)["unknown"].toArray().size() == 2; }));
+        for (const auto& entry : sim.link(Bus::Rs232)["unknown"].toArray()) {
             const QString text = entry.toString();
             QVERIFY2(text.startsWith("overlong line: "), qPrintable(text.left(40)));
             QVERIFY2(text.size() <= kMaxJournalEntryChars, qPrintable(QString::number(text.size())));
         }
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
     }
 
     void cleanupTestCase() {
-        for (auto& [transport, peer] : peers_) QVERIFY2(stop(peer), qPrintable(transport));
+        for (auto& [transport, peer] : peers_) {
+            peer.second.reset();
+            QVERIFY2(!peer.first || peer.first->stop(), qPrintable(transport));
+        }
     }
 };
 

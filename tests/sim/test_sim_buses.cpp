@@ -1,13 +1,13 @@
 // The simulator as a separate process on its three buses, driven by the plain
-// clients of wire_client.h: whole uploads on serial and LAN, the serial port
+// clients of peer.h: whole uploads on serial and LAN, the serial port
 // re-opened in the middle of programming, an RS-232 adapter that resets
 // mid-run, the LAN lock, the GPIB rules of reads, time-outs and addresses,
 // and the injected faults the uploader's soak relies on (NUL bytes, refused
 // records, links that reset or vanish). The uploader's own end-to-end tests cover
 // the rest (GPIB pieces and code tests, the faults the simulator can inject).
-#include "sim_process.h"
-#include "sim_test_texts.h"
-#include "wire_client.h"
+#include "fixture.h"
+#include "peer.h"
+#include "sim_texts.h"
 
 #include <QElapsedTimer>
 #include <QFileInfo>
@@ -51,19 +51,19 @@ private slots:
     // the port is closed right after bursts of lines, without waiting for their
     // acknowledgments, and opened again: no byte written before a close is lost.
     void serialUploadAcrossReopenedPort() {
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
+        Unit sim(0.01);
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
         const QStringList shape = {"--test-lines", "2", "--base", "0x0800FC00"};
-        const QString firmware = SimProcess::makeHex(files_.filePath("serial.hex"), 600, shape);
-        auto port = WireClient::openSerial(sim.serialPath());
+        const QString firmware = Unit::make_hex(files_.filePath("serial.hex"), 600, shape);
+        auto port = Peer::device(sim.serial_path());
         QVERIFY(!firmware.isEmpty() && port);
         QVERIFY(port->send(
             "\r\n*RST\n*IDN?\n:SYST:PASS:CEN WRONG\n:syst:pass:stat?\nDIAG:PRG\n:0100100042AD\r\n"));
         for (const auto& reply : {kIdentity, std::string("0\r\n"), std::string("LOCKED\r\n")})
-            QCOMPARE(port->readLine(), reply);
-        QCOMPARE(port->readBytes(1), std::string("\x15"));  // no record outside programming mode
+            QCOMPARE(port->read_line(), reply);
+        QCOMPARE(port->read(1), std::string("\x15"));  // no record outside programming mode
         QVERIFY(port->send(kEnterProgramming));
-        for (const auto& reply : kProgrammingReplies) QCOMPARE(port->readLine(), reply);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(port->read_line(), reply);
 
         const auto lines = fileLines(firmware);
         int records = 0, closes = 0;
@@ -73,7 +73,7 @@ private slots:
             records += record;
             if (i % 200 < 150) {
                 QVERIFY(port->send(lines[i]));
-                QCOMPARE(record ? port->readBytes(1) : port->readLine(),
+                QCOMPARE(record ? port->read(1) : port->read_line(),
                          std::string(record ? "\x06" : "PASS\r\n"));
                 continue;
             }
@@ -82,18 +82,18 @@ private slots:
             QVERIFY(port->send(std::exchange(burst, {})));
             port.reset();
             ++closes;
-            QVERIFY(sim.waitForRecord(
+            QVERIFY(sim.wait_for(
                 [&](const QJsonObject& r) { return portCloses(r) == closes && accepted(r) == records; }));
-            port = WireClient::openSerial(sim.serialPath());
+            port = Peer::device(sim.serial_path());
             // Acknowledgments sent before the close may still wait in the port.
             QVERIFY(port && port->send("*IDN?\n"));
-            QVERIFY(port->readLine().ends_with(kIdentity));
+            QVERIFY(port->read_line().ends_with(kIdentity));
         }
         QVERIFY(port->send("EXIT\n*IDN?\n"));
-        QCOMPARE(port->readLine(), kNewIdentity);
+        QCOMPARE(port->read_line(), kNewIdentity);
         port.reset();
-        QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return portCloses(r) == 4; }));
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY(sim.wait_for([](const QJsonObject& r) { return portCloses(r) == 4; }));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
 
         const QJsonObject record = sim.record();
         QCOMPARE(accepted(record), records);
@@ -106,10 +106,10 @@ private slots:
             QCOMPARE(events[i].toObject()["programming"].toBool(), i >= 1 && i <= 6);
         }
         QString verdict;
-        QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
+        QVERIFY2(sim.expect_flash(firmware, &verdict), qPrintable(verdict));
         const QString other =
-            SimProcess::makeHex(files_.filePath("other.hex"), 600, shape + QStringList{"--seed", "7"});
-        QVERIFY(!sim.verifyFlash(other, &verdict));
+            Unit::make_hex(files_.filePath("other.hex"), 600, shape + QStringList{"--seed", "7"});
+        QVERIFY(!sim.expect_flash(other, &verdict));
         QVERIFY2(verdict.contains("mismatch at 0x"), qPrintable(verdict));
     }
 
@@ -118,88 +118,88 @@ private slots:
     // reached there, goes on programming where it was.
     void serialAdapterResetMidRun() {
         constexpr int kResetAfter = 40;
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast + QStringList{"--drop-after", QString::number(kResetAfter), "--serial-drop",
-                                               "reset"}),
-                 qPrintable(sim.errorString()));
-        const QString firmware = SimProcess::makeHex(files_.filePath("reset.hex"), 100);
-        const QString firstDevice = QFileInfo(sim.serialPath()).symLinkTarget();
-        auto port = WireClient::openSerial(sim.serialPath());
+        Unit sim(0.01);
+        QVERIFY2(
+            sim.start(QStringList{"--drop-after", QString::number(kResetAfter), "--serial-drop", "reset"}),
+            qPrintable(sim.error()));
+        const QString firmware = Unit::make_hex(files_.filePath("reset.hex"), 100);
+        const QString firstDevice = QFileInfo(sim.serial_path()).symLinkTarget();
+        auto port = Peer::device(sim.serial_path());
         QVERIFY(!firmware.isEmpty() && !firstDevice.isEmpty() && port);
         QVERIFY(port->send("*RST\n" + kEnterProgramming));
-        for (const auto& reply : kProgrammingReplies) QCOMPARE(port->readLine(), reply);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(port->read_line(), reply);
 
         const auto lines = fileLines(firmware);
         for (int i = 0; i + 1 < kResetAfter; ++i) {
             QVERIFY(port->send(lines[i]));
-            QCOMPARE(port->readBytes(1), std::string("\x06"));
+            QCOMPARE(port->read(1), std::string("\x06"));
         }
         QVERIFY(port->send(lines[kResetAfter - 1]));
-        QVERIFY(port->waitForHangup());  // its acknowledgment may be lost with the adapter
+        QVERIFY(port->wait_for_hangup());  // its acknowledgment may be lost with the adapter
         port.reset();
         QVERIFY(QTest::qWaitFor(
             [&] {
-                const QFileInfo link(sim.serialPath());
+                const QFileInfo link(sim.serial_path());
                 return link.symLinkTarget() != firstDevice && link.exists();
             },
             20000));
 
-        port = WireClient::openSerial(sim.serialPath());
+        port = Peer::device(sim.serial_path());
         QVERIFY(port && port->send("*IDN?\n"));
-        QCOMPARE(port->readLine(), kIdentity);
+        QCOMPARE(port->read_line(), kIdentity);
         for (std::size_t i = kResetAfter; i < lines.size(); ++i) {
             QVERIFY(port->send(lines[i]));
-            QCOMPARE(port->readBytes(1), std::string("\x06"));
+            QCOMPARE(port->read(1), std::string("\x06"));
         }
         QVERIFY(port->send("EXIT\n*IDN?\n"));
-        QCOMPARE(port->readLine(), kNewIdentity);
+        QCOMPARE(port->read_line(), kNewIdentity);
         port.reset();
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
 
         const QJsonObject record = sim.record();
         QCOMPARE(record["serialPort"].toObject()["adapterResets"].toInt(), 1);
         QCOMPARE(accepted(record), 101);  // with the end-of-file record
         QString verdict;
-        QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
+        QVERIFY2(sim.expect_flash(firmware, &verdict), qPrintable(verdict));
     }
 
     // The lock belongs to one connection: a second is denied and not listened
     // to until the holder, who uploads a whole file meanwhile, disconnects.
     void lanLockAndWholeUpload() {
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast), qPrintable(sim.errorString()));
-        const QString firmware = SimProcess::makeHex(files_.filePath("lan.hex"), 400, {"--test-lines", "1"});
-        auto holder = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
-        auto other = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
+        Unit sim(0.01);
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        const QString firmware = Unit::make_hex(files_.filePath("lan.hex"), 400, {"--test-lines", "1"});
+        auto holder = Peer::tcp(sim.lan_address(), sim.lan_port());
+        auto other = Peer::tcp(sim.lan_address(), sim.lan_port());
         QVERIFY(!firmware.isEmpty() && holder && other);
         QVERIFY(holder->send(kLockRequest));
-        QCOMPARE(holder->readLine(), kGranted);
+        QCOMPARE(holder->read_line(), kGranted);
         QVERIFY(other->send(kLockRequest + "*IDN?\n"));
-        QCOMPARE(other->readLine(), std::string("<DENIED LOCK>\r\n"));
+        QCOMPARE(other->read_line(), std::string("<DENIED LOCK>\r\n"));
         QVERIFY(holder->send("*RST\n*IDN?\n" + kEnterProgramming));
-        QCOMPARE(holder->readLine(), kIdentity);
-        for (const auto& reply : kProgrammingReplies) QCOMPARE(holder->readLine(), reply);
+        QCOMPARE(holder->read_line(), kIdentity);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(holder->read_line(), reply);
         for (const auto& line : fileLines(firmware)) {
             QVERIFY(holder->send(line));
-            QCOMPARE(holder->readLine(), std::string(line.front() == ':' ? "OK\r\n" : "PASS\r\n"));
+            QCOMPARE(holder->read_line(), std::string(line.front() == ':' ? "OK\r\n" : "PASS\r\n"));
         }
         QVERIFY(holder->send("EXIT\n*IDN?\n"));
-        QCOMPARE(holder->readLine(), kNewIdentity);
+        QCOMPARE(holder->read_line(), kNewIdentity);
         holder.reset();
-        QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return lockEvents(r).contains("1:released"); }));
+        QVERIFY(sim.wait_for([](const QJsonObject& r) { return lockEvents(r).contains("1:released"); }));
         // The next line is the grant: the "*IDN?" without the lock got no answer.
         QVERIFY(other->send(kLockRequest));
-        QCOMPARE(other->readLine(), kGranted);
+        QCOMPARE(other->read_line(), kGranted);
         other.reset();
-        QVERIFY(sim.waitForRecord([](const QJsonObject& r) { return lockEvents(r).contains("2:released"); }));
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY(sim.wait_for([](const QJsonObject& r) { return lockEvents(r).contains("2:released"); }));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
 
         const QJsonObject record = sim.record();
         QCOMPARE(lockEvents(record),
                  QStringList({"1:granted", "2:denied", "1:released", "2:granted", "2:released"}));
         QCOMPARE(accepted(record), 401);  // with the end-of-file record
         QString verdict;
-        QVERIFY2(sim.verifyFlash(firmware, &verdict), qPrintable(verdict));
+        QVERIFY2(sim.expect_flash(firmware, &verdict), qPrintable(verdict));
     }
 
     // A LAN record is acknowledged with or without a line end, as asked; no
@@ -217,20 +217,20 @@ private slots:
         QFETCH(QStringList, simArgs);
         QFETCH(QString, ack);
         QFETCH(QString, nak);
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast + simArgs), qPrintable(sim.errorString()));
-        auto unit = WireClient::connectTcp(sim.lanAddress(), sim.lanPort());
+        Unit sim(0.01);
+        QVERIFY2(sim.start(simArgs), qPrintable(sim.error()));
+        auto unit = Peer::tcp(sim.lan_address(), sim.lan_port());
         QVERIFY(unit && unit->send(kLockRequest + kEnterProgramming));
-        QCOMPARE(unit->readLine(), kGranted);
-        for (const auto& reply : kProgrammingReplies) QCOMPARE(unit->readLine(), reply);
+        QCOMPARE(unit->read_line(), kGranted);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(unit->read_line(), reply);
         const std::string good = ":0100000042BD\r\n", bad = ":0100000042BE\r\n";  // checksum off by one
         for (const auto& [record, reply] : {std::pair{good, ack}, std::pair{bad, nak}}) {
             QVERIFY(unit->send(record));
-            QCOMPARE(unit->readBytes(std::size_t(reply.size())), reply.toStdString());
+            QCOMPARE(unit->read(std::size_t(reply.size())), reply.toStdString());
         }
         QVERIFY(unit->send("*IDN?\n"));
-        QCOMPARE(unit->readLine(), kIdentity);
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QCOMPARE(unit->read_line(), kIdentity);
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
         QCOMPARE(accepted(sim.record()), 1);
     }
 
@@ -238,9 +238,9 @@ private slots:
     // none comes, without holding up another controller meanwhile; an address
     // without the unit has no listener.
     void gpibReadsAndAddresses() {
-        SimProcess sim;
-        QVERIFY2(sim.start(), qPrintable(sim.errorString()));
-        GpibClient first(sim.gpibSocketPath()), bus(sim.gpibSocketPath());
+        Unit sim(1.0);
+        QVERIFY2(sim.start(), qPrintable(sim.error()));
+        GpibClient first(sim.gpib_socket()), bus(sim.gpib_socket());
         QVERIFY(first.connected() && bus.connected());
         QElapsedTimer elapsed;
         elapsed.start();
@@ -261,7 +261,7 @@ private slots:
         const GpibAnswer rest = bus.read(kUnit, kMaxRead, 3000);
         QVERIFY(rest.status == 'K' && rest.end);
         QCOMPARE(rest.data, kIdentity.substr(10));
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
         const QJsonObject gpib = sim.record()["gpib"].toObject();
         QCOMPARE(gpib["noListener"].toInt(), 2);
         QCOMPARE(gpib["readTimeouts"].toInt(), 1);
@@ -281,13 +281,13 @@ private slots:
     void nulInReply() {
         QFETCH(QStringList, args);
         QFETCH(QByteArray, reply);
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast + args), qPrintable(sim.errorString()));
-        auto port = WireClient::openSerial(sim.serialPath());
+        Unit sim(0.01);
+        QVERIFY2(sim.start(args), qPrintable(sim.error()));
+        auto port = Peer::device(sim.serial_path());
         QVERIFY(port && port->send("*IDN?\n*IDN?\n"));
-        QCOMPARE(port->readLine(), reply.toStdString());
-        QCOMPARE(port->readLine(), reply.toStdString());  // every reply of the kind
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QCOMPARE(port->read_line(), reply.toStdString());
+        QCOMPARE(port->read_line(), reply.toStdString());  // every reply of the kind
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
     }
 
     // A record refused on request is answered as an invalid one would be, and
@@ -304,26 +304,24 @@ private slots:
         QFETCH(std::string, ack);
         QFETCH(std::string, nak);
         constexpr int kRefused = 2;
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast + QStringList{"--nak", QString::number(kRefused)}),
-                 qPrintable(sim.errorString()));
-        const QString firmware = SimProcess::makeHex(files_.filePath("nak.hex"), 3);
-        auto link = lan ? WireClient::connectTcp(sim.lanAddress(), sim.lanPort())
-                        : WireClient::openSerial(sim.serialPath());
+        Unit sim(0.01);
+        QVERIFY2(sim.start(QStringList{"--nak", QString::number(kRefused)}), qPrintable(sim.error()));
+        const QString firmware = Unit::make_hex(files_.filePath("nak.hex"), 3);
+        auto link = lan ? Peer::tcp(sim.lan_address(), sim.lan_port()) : Peer::device(sim.serial_path());
         QVERIFY(!firmware.isEmpty() && link);
-        if (lan) QVERIFY(link->send(kLockRequest) && link->readLine() == kGranted);
+        if (lan) QVERIFY(link->send(kLockRequest) && link->read_line() == kGranted);
         QVERIFY(link->send("*RST\n" + kEnterProgramming));
-        for (const auto& reply : kProgrammingReplies) QCOMPARE(link->readLine(), reply);
+        for (const auto& reply : kProgrammingReplies) QCOMPARE(link->read_line(), reply);
         int record = 0;
         for (const auto& line : fileLines(firmware)) {
             const std::string& expected = ++record == kRefused ? nak : ack;
             QVERIFY(link->send(line));
-            QCOMPARE(link->readBytes(expected.size()), expected);
+            QCOMPARE(link->read(expected.size()), expected);
         }
         QVERIFY(link->send("EXIT\n*IDN?\n"));
-        QCOMPARE(link->readLine(), kIdentity);
+        QCOMPARE(link->read_line(), kIdentity);
         link.reset();
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
         QCOMPARE(sim.record()["records"].toObject()["invalid"].toInt(), 1);
     }
 
@@ -337,15 +335,15 @@ private slots:
     void lanDrop() {
         QFETCH(QStringList, args);
         QFETCH(int, error);
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast + QStringList{"--drop-after", "1"} + args), qPrintable(sim.errorString()));
-        const QString firmware = SimProcess::makeHex(files_.filePath("drop.hex"), 3);
+        Unit sim(0.01);
+        QVERIFY2(sim.start(QStringList{"--drop-after", "1"} + args), qPrintable(sim.error()));
+        const QString firmware = Unit::make_hex(files_.filePath("drop.hex"), 3);
         const int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
         const auto closer = qScopeGuard([fd] { ::close(fd); });
         sockaddr_in peer{};
         peer.sin_family = AF_INET;
-        peer.sin_port = htons(sim.lanPort());
-        QCOMPARE(::inet_pton(AF_INET, sim.lanAddress().toLatin1().constData(), &peer.sin_addr), 1);
+        peer.sin_port = htons(sim.lan_port());
+        QCOMPARE(::inet_pton(AF_INET, sim.lan_address().toLatin1().constData(), &peer.sin_addr), 1);
         QCOMPARE(::connect(fd, reinterpret_cast<const sockaddr*>(&peer), sizeof peer), 0);
         const std::string run = kLockRequest + "*RST\n" + kEnterProgramming + fileLines(firmware).front();
         QCOMPARE(::send(fd, run.data(), run.size(), MSG_NOSIGNAL), ssize_t(run.size()));
@@ -354,11 +352,11 @@ private slots:
         char chunk[256];
         do {
             pollfd waiting{fd, POLLIN, 0};
-            QVERIFY(::poll(&waiting, 1, int(kReplyLimit.count())) == 1);
+            QVERIFY(::poll(&waiting, 1, int(kPeerLimit.count())) == 1);
             got = ::recv(fd, chunk, sizeof chunk, 0);
         } while (got > 0);
         QCOMPARE(got < 0 ? errno : 0, error);
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
     }
 
     // The GPIB link drops after a record: the unit stops listening, or the
@@ -374,18 +372,17 @@ private slots:
         QFETCH(QStringList, args);
         QFETCH(char, status);
         QFETCH(bool, socketLeft);
-        SimProcess sim;
-        QVERIFY2(sim.start(kFast + QStringList{"--drop-after", "1"} + args), qPrintable(sim.errorString()));
-        const QString firmware = SimProcess::makeHex(files_.filePath("gpib-drop.hex"), 3);
-        GpibClient bus(sim.gpibSocketPath());
+        Unit sim(0.01);
+        QVERIFY2(sim.start(QStringList{"--drop-after", "1"} + args), qPrintable(sim.error()));
+        const QString firmware = Unit::make_hex(files_.filePath("gpib-drop.hex"), 3);
+        GpibClient bus(sim.gpib_socket());
         QVERIFY(bus.connected());
         for (const std::string command : {"*RST\n", ":SYST:PASS:CEN MORVANTE\n", "DIAG:PRG\n", "ERASE\n"})
             QCOMPARE(bus.write(kUnit, command).status, 'K');
         QCOMPARE(bus.write(kUnit, fileLines(firmware).front()).status, 'K');
-        QVERIFY(
-            QTest::qWaitFor([&] { return QFileInfo::exists(sim.gpibSocketPath()) == socketLeft; }, 10000));
+        QVERIFY(QTest::qWaitFor([&] { return QFileInfo::exists(sim.gpib_socket()) == socketLeft; }, 10000));
         QCOMPARE(bus.write(kUnit, fileLines(firmware)[1]).status, status);
-        QVERIFY2(sim.stop(), qPrintable(sim.errorString()));
+        QVERIFY2(sim.stop(), qPrintable(sim.error()));
     }
 };
 
