@@ -101,8 +101,8 @@ private slots:
     }
 
     // Before the erase nothing is at stake: one signal stops the run, and the
-    // unit is given back as a run's end gives it back, not erased. In real
-    // time, the pause after the reset and the late answer let the signal land.
+    // unit is given back as a run's end gives it back, not erased. At half the
+    // unit's pace, the pause after the reset and the late answer let the signal land.
     void beforeErase_data() {
         QTest::addColumn<Bus>("bus");
         QTest::addColumn<QStringList>("unitArgs");
@@ -116,10 +116,10 @@ private slots:
         QFETCH(Bus, bus);
         QFETCH(QStringList, unitArgs);
         QFETCH(QString, after);
-        Unit unit(1.0);
+        Unit unit(0.5);
         QVERIFY2(unit.start(unitArgs), qPrintable(unit.error()));
         Program program(unit, home(QTest::currentDataTag()));
-        program.start({"--batch", unit.resource(bus), firmware_});
+        program.start(program.batch(unit.resource(bus), firmware_));
         QVERIFY(unit.wait_for([&](const QJsonObject&) { return unit.heard(bus).contains(after); }));
         program.signal(SIGTERM);
         const Finished end = program.finish();
