@@ -66,8 +66,8 @@ struct Run {
     Bus bus;
     QStringList unit;
     QString file;         // of the files made by initTestCase
-    double scale = 0.05;  // 1.0: real time
     double pauses_s = 0;  // the run's own pauses, at the unit's pace
+    double scale = 0.05;  // 1.0: real time
     QString after = "V8.20";
     bool cut = false;  // the file is cut on disk during the run
 };
@@ -112,52 +112,49 @@ private slots:
     void completeRuns_data() {
         QTest::addColumn<Run>("run");
         const QStringList gap = {"--split-gap-ms", "5"};
-        // Reset 1 s, restart 10 s, re-opening 2 s, release 1 s, and 0.5 s around each re-opening while programming.
-        const double rs232 = 16.0, lan = 18.0, gpib = 10.0;  // LAN: reset 1 s, erase 5 s, restart 12 s
+        // The pauses: RS-232 reset 1 s, restart 10 s, re-opening 2 s, release 1 s and 0.5 s around
+        // each re-opening while programming; LAN reset 1 s, erase 5 s, restart 12 s; GPIB restart 10 s.
+        const double rs232 = 16.0, lan = 18.0, gpib = 10.0;
+        const QString idn = "ORVEX,ZRA 12-34,01/01/2010,A123,V8.10";
+        // clang-format off
         const std::pair<const char*, Run> runs[] = {
-            {"RS-232, real time", {Bus::Rs232, {}, "tests", 1.0, rs232}},
-            {"RS-232, LF line ends", {Bus::Rs232, {}, "lf", 0.05, rs232}},
+            {"RS-232, real time", {Bus::Rs232, {}, "tests", rs232, 1.0}},
+            {"RS-232, LF line ends", {Bus::Rs232, {}, "lf", rs232}},
             // A short answer draws a second read, which finds nothing and fails nothing.
             {"RS-232, short code test answers",
-             {Bus::Rs232, {"--test-reply", "OK\\r\\n"}, "tests", 0.05, rs232 + 20}},
+             {Bus::Rs232, {"--test-reply", "OK\\r\\n"}, "tests", rs232 + 20}},
             {"RS-232, code test answers of two lines",
-             {Bus::Rs232, {"--test-reply", "OK\\r\\nDONE\\r\\n"}, "tests", 0.05, rs232}},
+             {Bus::Rs232, {"--test-reply", "OK\\r\\nDONE\\r\\n"}, "tests", rs232}},
             // 255 bytes and the line feed fill the reply buffer up to its terminator.
             {"RS-232, identification filling the reply buffer",
-             {Bus::Rs232, {"--idn-length", "256"}, "plain", 0.05, rs232}},
-            {"RS-232, long comment line", {Bus::Rs232, {}, "comment", 0.05, rs232}},
-            {"RS-232, file cut on disk during the run",
-             {Bus::Rs232, {}, "tests", 0.05, rs232, "V8.20", true}},
-            {"LAN, real time", {Bus::Lan, {}, "tests", 1.0, lan}},
+             {Bus::Rs232, {"--idn-length", "256"}, "plain", rs232}},
+            {"RS-232, long comment line", {Bus::Rs232, {}, "comment", rs232}},
+            {"RS-232, file cut on disk during the run", {Bus::Rs232, {}, "tests", rs232, 0.05, "V8.20",
+             true}},
+            {"LAN, real time", {Bus::Lan, {}, "tests", lan, 1.0}},
             {"LAN, identification in two segments",
-             {Bus::Lan, QStringList{"--split", "idn"} + gap, "tests", 0.05, lan}},
-            {"LAN, identification of 300 bytes", {Bus::Lan, {"--idn-length", "300"}, "tests", 0.05, lan}},
-            {"LAN, programming-mode reply of 6",
-             {Bus::Lan, {"--prg-reply", "BUSY\\r\\n"}, "tests", 0.05, lan}},
-            {"LAN, erase answered while the LED is lit", {Bus::Lan, {"--erase-ms", "0"}, "tests", 0.05, lan}},
+             {Bus::Lan, QStringList{"--split", "idn"} + gap, "tests", lan}},
+            {"LAN, identification of 300 bytes", {Bus::Lan, {"--idn-length", "300"}, "tests", lan}},
+            {"LAN, programming-mode reply of 6", {Bus::Lan, {"--prg-reply", "BUSY\\r\\n"}, "tests", lan}},
+            {"LAN, erase answered while the LED is lit", {Bus::Lan, {"--erase-ms", "0"}, "tests", lan}},
             // The last acknowledgment's line end, late in the EXIT pause, is no identification.
             {"LAN, late line end before the identification",
-             {Bus::Lan, {"--split", "record@2", "--split-gap-ms", "100"}, "short", 0.05, lan}},
+             {Bus::Lan, {"--split", "record@2", "--split-gap-ms", "100"}, "short", lan}},
             // An acknowledgment is complete at its first byte: one without a
             // line end must not hold up each record.
-            {"LAN, acknowledgments with line end", {Bus::Lan, {}, "plain", 0.05, lan}},
-            {"LAN, acknowledgments without line end",
-             {Bus::Lan, {"--ack-without-line-end"}, "plain", 0.05, lan}},
-            {"LAN, long comment line", {Bus::Lan, {}, "comment", 0.05, lan}},
-            {"LAN, file cut on disk during the run", {Bus::Lan, {}, "tests", 0.05, lan, "V8.20", true}},
-            {"GPIB, real time", {Bus::Gpib, {}, "tests", 1.0, gpib}},
+            {"LAN, acknowledgments with line end", {Bus::Lan, {}, "plain", lan}},
+            {"LAN, acknowledgments without line end", {Bus::Lan, {"--ack-without-line-end"}, "plain", lan}},
+            {"LAN, long comment line", {Bus::Lan, {}, "comment", lan}},
+            {"LAN, file cut on disk during the run", {Bus::Lan, {}, "tests", lan, 0.05, "V8.20", true}},
+            {"GPIB, real time", {Bus::Gpib, {}, "tests", gpib, 1.0}},
             // The rest of a long answer is never read: the next command makes the unit drop it.
-            {"GPIB, answer longer than 255 bytes", {Bus::Gpib, {"--idn-length", "300"}, "plain", 0.02, gpib}},
+            {"GPIB, answer longer than 255 bytes", {Bus::Gpib, {"--idn-length", "300"}, "plain", gpib, 0.02}},
             {"GPIB, answer without line end",
-             {Bus::Gpib,
-              {"--idn-reply", "ORVEX,ZRA 12-34,01/01/2010,A123,V8.10"},
-              "plain",
-              0.02,
-              gpib,
-              "V8.10"}},
-            {"GPIB, long comment line", {Bus::Gpib, {}, "comment", 0.02, gpib}},
-            {"GPIB, file cut on disk during the run", {Bus::Gpib, {}, "tests", 0.02, gpib, "V8.20", true}},
+             {Bus::Gpib, {"--idn-reply", idn}, "plain", gpib, 0.02, "V8.10"}},
+            {"GPIB, long comment line", {Bus::Gpib, {}, "comment", gpib, 0.02}},
+            {"GPIB, file cut on disk during the run", {Bus::Gpib, {}, "tests", gpib, 0.02, "V8.20", true}},
         };
+        // clang-format on
         for (const auto& [name, run] : runs)
             if (on(run.bus)) QTest::newRow(name) << run;
     }
@@ -272,107 +269,44 @@ private slots:
         QTest::addColumn<QString>("message");
         QTest::addColumn<QString>("detail");  // a part of the detail line
         QTest::addColumn<bool>("popup");      // the "HEX File Refused" pop-up came up
-        const std::vector<QByteArray> good = lines_of(hex_["plain"]);
-        const auto file = [&](const char* name, std::vector<QByteArray> lines) {
-            const QString path = files_.filePath(name);
-            return write_lines(path, lines) ? path : QString();
-        };
-        std::vector<QByteArray> bad_sum = good;
-        bad_sum[6].replace(bad_sum[6].size() - 3, 1, bad_sum[6].at(bad_sum[6].size() - 3) == '0' ? "1" : "0");
-        std::vector<QByteArray> cut(good.begin(), good.begin() + 10);
-        cut.back().chop(cut.back().size() / 2);
-        std::vector<QByteArray> padded = good;
-        padded.push_back(QByteArray(64, '\0'));
-        std::vector<QByteArray> piece = good;
-        piece.insert(piece.begin() + 2, "; " + QByteArray(61, '=') + good[0]);
-        QVERIFY(QDir(files_.path()).mkpath("folder.hex"));
+        // Each kind of refusal once; the file check's own tests hold every reason.
+        std::vector<QByteArray> sum = lines_of(hex_["plain"]), endless = sum, piece = sum;
+        sum[6].replace(sum[6].size() - 3, 1, sum[6].at(sum[6].size() - 3) == '0' ? "1" : "0");
+        endless.pop_back();
+        piece.insert(piece.begin() + 2, "; " + QByteArray(61, '=') + sum[0]);
+        const QString files[] = {files_.filePath("sum.hex"), files_.filePath("endless.hex"),
+                                 files_.filePath("piece.hex"), files_.filePath("folder.hex")};
+        QVERIFY(write_lines(files[0], sum) && write_lines(files[1], endless) && write_lines(files[2], piece));
+        QVERIFY(QDir().mkpath(files[3]));
         const QString wide = Unit::make_hex(files_.filePath("wide.hex"), 20, {"--data-bytes", "32"});
-        const QString end_only = Unit::make_hex(files_.filePath("end.hex"), 0);
-        const QString overlong = overlong_multibyte_path(files_, good[0]);
-        QVERIFY(!overlong.isEmpty());
+        const QString overlong = overlong_multibyte_path(files_, sum[0]);
+        QVERIFY(!overlong.isEmpty() && !wide.isEmpty());
+        const QString refused = "HEX File Refused: ", unsendable = "Password Not Sendable";
         const char* password = "the password must be at most 19 printable ASCII characters";
-        const struct {
-            const char* name;
-            QString file;
-            QByteArray password;
-            const char* message;
-            QString detail;
-            bool popup;
-        } rows[] = {
-            {"records of 32 bytes",
-             wide,
-             {},
-             "HEX File Refused: line 1",
-             "wide.hex line 1, column 64: the line is 77 bytes long",
+        // clang-format off
+        const std::tuple<const char*, QString, QByteArray, QString, QString, bool> rows[] = {
+            {"bad checksum", files[0], {}, refused + "line 7", "sum.hex line 7, column 42: checksum", true},
+            {"no end record", files[1], {}, refused + "no end-of-file record", "endless.hex has no end-of",
              true},
-            {"truncated file",
-             file("cut.hex", cut),
-             {},
-             "HEX File Refused: line 10",
-             "cut.hex line 10, column",
-             true},
-            {"bad checksum",
-             file("sum.hex", bad_sum),
-             {},
-             "HEX File Refused: line 7",
-             "sum.hex line 7, column",
-             true},
-            {"NUL padding",
-             file("nul.hex", padded),
-             {},
-             "HEX File Refused: line 43",
-             "nul.hex line 43, column 1: a NUL byte",
-             true},
-            {"empty file",
-             file("empty.hex", {}),
-             {},
-             "HEX File Refused: empty file",
-             "empty.hex is empty",
-             true},
-            {"no end record",
-             file("endless.hex", {good.begin(), good.end() - 1}),
-             {},
-             "HEX File Refused: no end-of-file record",
-             "endless.hex has no end-of-file record",
-             true},
-            {"end record alone",
-             end_only,
-             {},
-             "HEX File Refused: no data record",
-             "end.hex holds no data record",
-             true},
-            {"comment with a piece that begins like a record",
-             file("piece.hex", piece),
-             {},
-             "HEX File Refused: line 3",
-             "piece.hex line 3, column 64: the line is longer than 63 bytes, and its piece that begins here "
-             "with "
-             "\":\" would be taken for a record",
-             true},
-            {"a folder",
-             files_.filePath("folder.hex"),
-             {},
-             "HEX File Refused: read error",
-             "folder.hex cannot be read to its end",
-             true},
-            {"password with a non-ASCII character", hex_["plain"], "MORV\xC3\x84NTE", "Password Not Sendable",
-             password, false},
-            {"password of 20 bytes", hex_["plain"], "ABCDEFGHIJKLMNOPQRST", "Password Not Sendable", password,
+            // Lines that would reach the unit cut into pieces, one of which it would take for a record.
+            {"records of 32 bytes", wide, {}, refused + "line 1", "wide.hex line 1, column 64", true},
+            {"comment with a piece that begins like a record", files[2], {}, refused + "line 3",
+             "piece.hex line 3, column 64: the line is longer than 63 bytes, and its piece", true},
+            {"a folder", files[3], {}, refused + "read error", "folder.hex cannot be read to its end", true},
+            {"password with a non-ASCII character", hex_["plain"], "MORV\xC3\x84NTE", unsendable, password,
              false},
-            {"path longer than its buffer in bytes",
-             overlong,
-             {},
-             "",
-             "the file path is longer than 259 bytes",
+            {"password of 20 bytes", hex_["plain"], "ABCDEFGHIJKLMNOPQRST", unsendable, password, false},
+            {"path longer than its buffer in bytes", overlong, {}, "", "the file path is longer than 259",
              false},
             {"file missing", files_.filePath("absent.hex"), {}, "", "absent.hex cannot be opened", false},
         };
+        // clang-format on
         int next = 0;
-        for (const auto& row : rows) {
+        for (const auto& [name, file, typed, message, detail, popup] : rows) {
             const Bus bus = kBuses[next++ % 3];
             if (on(bus))
-                QTest::addRow("%s: %s", bus_name(bus), row.name)
-                    << bus << row.file << row.password << QString(row.message) << row.detail << row.popup;
+                QTest::addRow("%s: %s", bus_name(bus), name)
+                    << bus << file << typed << message << detail << popup;
         }
     }
     void refusedInputs() {

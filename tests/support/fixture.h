@@ -192,9 +192,9 @@ struct FaultRow {
     const char* name;
     QStringList unit;
     std::optional<Cell> rs232, lan, gpib;
+    bool stays = false;  // the fault stays with the unit: the good run after it meets a fresh one
     Setup setup = Setup::None;
     const char* setting = "";
-    bool stays = false;  // the fault stays with the unit: the good run after it meets a fresh one
     const std::optional<Cell>& on(Bus bus) const {
         return bus == Bus::Rs232 ? rs232 : bus == Bus::Lan ? lan : gpib;
     }
