@@ -53,16 +53,13 @@ private slots:
     void updates_data() {
         QTest::addColumn<QString>("resource");  // %1: the unit's address, %2: its serial device
         QTest::addColumn<QString>("busText");
-        QTest::newRow("ASRL1") << "ASRL1::INSTR"
-                               << "RS-232";
-        QTest::newRow("ASRL device path") << "ASRL%2::INSTR"
-                                          << "RS-232";
-        QTest::newRow("GPIB") << "GPIB0::6::INSTR"
-                              << "IEEE-488";
-        QTest::newRow("TCPIP0 socket") << "TCPIP0::%1::5025::SOCKET"
-                                       << "LAN";
-        QTest::newRow("TCPIP short") << "TCPIP::%1::SOCKET"
-                                     << "LAN";
+        // clang-format off
+        QTest::newRow("ASRL1") << "ASRL1::INSTR" << "RS-232";
+        QTest::newRow("ASRL device path") << "ASRL%2::INSTR" << "RS-232";
+        QTest::newRow("GPIB") << "GPIB0::6::INSTR" << "IEEE-488";
+        QTest::newRow("TCPIP0 socket") << "TCPIP0::%1::5025::SOCKET" << "LAN";
+        QTest::newRow("TCPIP short") << "TCPIP::%1::SOCKET" << "LAN";
+        // clang-format on
     }
     void updates() {
         QFETCH(QString, resource);
@@ -117,54 +114,51 @@ private slots:
         const QStringList any = {"*"}, none;
         const QStringList serial_id = {"*IDN?", "syst:rem 0"}, lan_id = {"\\x12", "*IDN?"};
         const QString idle = "port 0/0 clears 0 online 0 lock ";
-        QTest::newRow("unchanged") << QStringList{"--new-revision", "V8.10"} << "LAN"
-                                   << "firmware" << 1 << "unchanged" << any << "";
-        QTest::newRow("missing file") << none << "RS-232"
-                                      << "missing.hex" << 2 << "input-refused" << none << "";
-        QTest::newRow("a folder as the file") << none << "RS-232"
-                                              << "folder.hex" << 2 << "input-refused" << none << "";
-        QTest::newRow("silent unit") << QStringList{"--silent", "idn@1"} << "RS-232"
-                                     << "firmware" << 3 << "not-reached" << any << "";
-        QTest::newRow("no port") << none << "none"
-                                 << "firmware" << 3 << "not-reached" << none << "";
-        QTest::newRow("lock denied") << QStringList{"--lock", "deny"} << "LAN"
-                                     << "firmware" << 3 << "not-reached" << any << "";
-        QTest::newRow("wrong model") << QStringList{"--family", "ZR"} << "GPIB"
-                                     << "firmware" << 4 << "wrong-unit" << any << "";
-        QTest::newRow("old revision") << QStringList{"--revision", "V7.90"} << "RS-232"
-                                      << "firmware" << 4 << "wrong-unit" << any << "";
-        QTest::newRow("password") << QStringList{"--password", "OTHER"} << "RS-232"
-                                  << "firmware" << 5 << "password-refused" << any << "";
-        QTest::newRow("erase silent") << QStringList{"--silent", "erase@1"} << "RS-232"
-                                      << "firmware" << 6 << "failed-after-erase" << any << "";
+        const QString port = "port 1/1 clears 0 online 0 lock ", board = "port 0/0 clears 2 online 0 lock ";
+        // clang-format off
+        QTest::newRow("unchanged") << QStringList{"--new-revision", "V8.10"} << "LAN" << "firmware" << 1
+                                   << "unchanged" << any << "";
+        QTest::newRow("missing file") << none << "RS-232" << "missing.hex" << 2 << "input-refused" << none
+                                      << "";
+        QTest::newRow("a folder as the file") << none << "RS-232" << "folder.hex" << 2 << "input-refused"
+                                              << none
+                                              << "";
+        QTest::newRow("silent unit") << QStringList{"--silent", "idn@1"} << "RS-232" << "firmware" << 3
+                                     << "not-reached" << any << "";
+        QTest::newRow("no port") << none << "none" << "firmware" << 3 << "not-reached" << none << "";
+        QTest::newRow("lock denied") << QStringList{"--lock", "deny"} << "LAN" << "firmware" << 3
+                                     << "not-reached" << any << "";
+        QTest::newRow("wrong model") << QStringList{"--family", "ZR"} << "GPIB" << "firmware" << 4
+                                     << "wrong-unit" << any << "";
+        QTest::newRow("old revision") << QStringList{"--revision", "V7.90"} << "RS-232" << "firmware" << 4
+                                      << "wrong-unit" << any << "";
+        QTest::newRow("password") << QStringList{"--password", "OTHER"} << "RS-232" << "firmware" << 5
+                                  << "password-refused" << any << "";
+        QTest::newRow("erase silent") << QStringList{"--silent", "erase@1"} << "RS-232" << "firmware" << 6
+                                      << "failed-after-erase" << any << "";
         QTest::newRow("erase refused, new revision after EXIT")
-            << QStringList{"--erase-reply", "E1\\r\\n", "--boot-revision", "V8.30"} << "GPIB"
-            << "firmware" << 6 << "failed-after-erase" << any << "";
-        QTest::newRow("identify: serial")
-            << none << "RS-232"
-            << "" << 0 << "would-update" << serial_id << "port 1/1 clears 0 online 0 lock ";
-        QTest::newRow("identify: GPIB")
-            << none << "GPIB"
-            << "" << 0 << "would-update" << QStringList{"*IDN?"} << "port 0/0 clears 2 online 0 lock ";
-        QTest::newRow("identify: LAN") << none << "LAN"
-                                       << "" << 0 << "would-update" << lan_id << idle + "granted,released";
+            << QStringList{"--erase-reply", "E1\\r\\n", "--boot-revision", "V8.30"} << "GPIB" << "firmware"
+            << 6 << "failed-after-erase" << any << "";
+        QTest::newRow("identify: serial") << none << "RS-232" << "" << 0 << "would-update" << serial_id
+                                          << port;
+        QTest::newRow("identify: GPIB") << none << "GPIB" << "" << 0 << "would-update" << QStringList{"*IDN?"}
+                                        << board;
+        QTest::newRow("identify: LAN") << none << "LAN" << "" << 0 << "would-update" << lan_id
+                                       << idle + "granted,released";
         QTest::newRow("identify: serial, old revision")
-            << QStringList{"--revision", "V7.90"} << "RS-232"
-            << "" << 4 << "wrong-unit" << serial_id << "port 1/1 clears 0 online 0 lock ";
-        QTest::newRow("identify: LAN, other maker")
-            << QStringList{"--maker", "ACME"} << "LAN"
-            << "" << 4 << "wrong-unit" << lan_id << idle + "granted,released";
-        QTest::newRow("identify: serial, silent")
-            << QStringList{"--silent", "idn@1"} << "RS-232"
-            << "" << 3 << "not-reached" << QStringList{"*IDN?"} << "port 1/1 clears 0 online 0 lock ";
-        QTest::newRow("identify: GPIB, silent")
-            << QStringList{"--silent", "idn@1"} << "GPIB"
-            << "" << 3 << "not-reached" << QStringList{"*IDN?"} << "port 0/0 clears 1 online 0 lock ";
+            << QStringList{"--revision", "V7.90"} << "RS-232" << "" << 4 << "wrong-unit" << serial_id << port;
+        QTest::newRow("identify: LAN, other maker") << QStringList{"--maker", "ACME"} << "LAN" << "" << 4
+                                                    << "wrong-unit" << lan_id << idle + "granted,released";
+        QTest::newRow("identify: serial, silent") << QStringList{"--silent", "idn@1"} << "RS-232" << "" << 3
+                                                  << "not-reached" << QStringList{"*IDN?"} << port;
+        QTest::newRow("identify: GPIB, silent") << QStringList{"--silent", "idn@1"} << "GPIB" << "" << 3
+                                                << "not-reached" << QStringList{"*IDN?"}
+                                                << "port 0/0 clears 1 online 0 lock ";
         QTest::newRow("identify: LAN, lock denied")
-            << QStringList{"--lock", "deny"} << "LAN"
-            << "" << 3 << "not-reached" << QStringList{"\\x12"} << idle + "denied";
-        QTest::newRow("identify: no port") << none << "none"
-                                           << "" << 3 << "not-reached" << none << idle;
+            << QStringList{"--lock", "deny"} << "LAN" << "" << 3 << "not-reached" << QStringList{"\\x12"}
+            << idle + "denied";
+        QTest::newRow("identify: no port") << none << "none" << "" << 3 << "not-reached" << none << idle;
+        // clang-format on
     }
     void exitCodes() {
         QFETCH(QStringList, unitArgs);
@@ -204,19 +198,15 @@ private slots:
         QTest::addColumn<QString>("fileText");  // "" for no --password-file
         QTest::addColumn<QString>("environment");
         QTest::addColumn<int>("exitCode");
-        QTest::newRow("file") << "SECRET\n"
-                              << "" << 0;
-        QTest::newRow("file without line end") << "SECRET"
-                                               << "" << 0;
-        QTest::newRow("file before environment") << "SECRET\r\n"
-                                                 << "WRONG" << 0;
-        QTest::newRow("environment") << ""
-                                     << "SECRET" << 0;
-        QTest::newRow("default refused") << ""
-                                         << "" << 5;
+        // clang-format off
+        QTest::newRow("file") << "SECRET\n" << "" << 0;
+        QTest::newRow("file without line end") << "SECRET" << "" << 0;
+        QTest::newRow("file before environment") << "SECRET\r\n" << "WRONG" << 0;
+        QTest::newRow("environment") << "" << "SECRET" << 0;
+        QTest::newRow("default refused") << "" << "" << 5;
         // The field holds eight characters: nothing is cut to fit.
-        QTest::newRow("longer than the field") << "SECRET123\n"
-                                               << "" << 64;
+        QTest::newRow("longer than the field") << "SECRET123\n" << "" << 64;
+        // clang-format on
     }
     void passwordSources() {
         QFETCH(QString, fileText);

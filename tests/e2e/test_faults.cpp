@@ -184,6 +184,8 @@ private slots:
             if (QTest::currentTestFailed()) return;
             op_->start();
         }
+        // A refused password is shown in its own message, which its timer hides again.
+        const bool password_shown = op_->password_message_shown();
         QString step;
         unit.wait_for([&](const QJsonObject&) { return (step = step_reached(unit.link(bus))) == cell.step; },
                       std::chrono::milliseconds(2000));
@@ -196,6 +198,7 @@ private slots:
         QVERIFY2(
             QString(cell.detail).isEmpty() ? op_->detail().isEmpty() : op_->detail().contains(cell.detail),
             qPrintable(seen));
+        QCOMPARE(password_shown, QString(cell.outcome) == "password-refused");
         QVERIFY(!held_open(hex_));
         const QString kept = not_given_back(before, unit);
         QVERIFY2(kept.isEmpty(), qPrintable(kept));

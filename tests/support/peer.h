@@ -72,7 +72,6 @@ public:
     }
 
     bool ok() const { return fd_ >= 0; }
-    int fd() const { return fd_; }
     bool send(std::string_view bytes) {
         while (!bytes.empty()) {
             ssize_t written = ::send(fd_, bytes.data(), bytes.size(), MSG_NOSIGNAL);
