@@ -167,24 +167,14 @@ private slots:
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
         QTest::addColumn<QString>("shown");
-        QTest::newRow("changed") << "V8.10"
-                                 << "V8.20"
-                                 << "OK TEST";
-        QTest::newRow("downgrade also changed") << "V8.20"
-                                                << "V8.10"
-                                                << "OK TEST";
-        QTest::newRow("unchanged") << "V8.10"
-                                   << "V8.10"
-                                   << "";
-        QTest::newRow("same number, other text") << "V8.10"
-                                                 << "X8.1"
-                                                 << "";
-        QTest::newRow("second reads as 0") << "V8.10"
-                                           << "Vabc"
-                                           << "";
-        QTest::newRow("second empty") << "V8.10"
-                                      << ""
-                                      << "";
+        // clang-format off
+        QTest::newRow("changed") << "V8.10" << "V8.20" << "OK TEST";
+        QTest::newRow("downgrade also changed") << "V8.20" << "V8.10" << "OK TEST";
+        QTest::newRow("unchanged") << "V8.10" << "V8.10" << "";
+        QTest::newRow("same number, other text") << "V8.10" << "X8.1" << "";
+        QTest::newRow("second reads as 0") << "V8.10" << "Vabc" << "";
+        QTest::newRow("second empty") << "V8.10" << "" << "";
+        // clang-format on
     }
     void okTestRule() {
         QFETCH(QString, before);
