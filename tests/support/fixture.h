@@ -166,7 +166,7 @@ struct Cell {
     const char* message;  // the Messages field
     const char* outcome;  // as the update record names it
     const char* step;     // see step_reached
-    const char* detail;   // a part of the detail line; "" for an empty one
+    const char* detail;   // a part of the detail line (for a driver's error the whole); "" for an empty one
 };
 
 // How the bench differs from a healthy one, besides the unit's own faults.
