@@ -15,10 +15,12 @@ using namespace orvex;
 namespace {
 
 constexpr const char* kStandardReply = "ORVEX,ZRA 12-34,01/01/2010,A123,V8.10\r\n";
+constexpr std::size_t kReplyBytes = 256;  // a reply's buffer
+constexpr std::size_t kFieldChars = 39;   // an identity field holds 40 bytes with its terminator
 
 // Parses `reply` from a 256-byte buffer, as the sequences do.
 void parse(const std::string& reply) {
-    char buffer[kCommandSize] = {};
+    char buffer[kReplyBytes] = {};
     std::memcpy(buffer, reply.data(), std::min(reply.size(), sizeof buffer - 1));
     extract_info(buffer);
 }
@@ -102,15 +104,15 @@ private slots:
     void overlongFieldsAreCutAndNothingSpills() {
         const std::string long_field(100, 'X');
         parse("ORVEX,ZRA " + long_field + ",d,s,V8.10");
-        QCOMPARE(std::strlen(identity.Model), kFieldSize - 1);
+        QCOMPARE(std::strlen(identity.Model), kFieldChars);
         QCOMPARE(identity.CalDate, "d");  // the neighbour of the overlong field is intact
         QCOMPARE(identity.Rev, "V8.10");
 
         // A reply with no terminator at all is read no further than its buffer.
-        char unterminated[kCommandSize + 8];
+        char unterminated[kReplyBytes + 8];
         std::memset(unterminated, 'Y', sizeof unterminated);
-        extract_info(unterminated, kCommandSize);
-        QCOMPARE(std::strlen(identity.Make), kFieldSize - 1);
+        extract_info(unterminated, kReplyBytes);
+        QCOMPARE(std::strlen(identity.Make), kFieldChars);
         QCOMPARE(identity.Unit, "");
     }
 
