@@ -8,10 +8,12 @@
 
 #include <unistd.h>
 
+#include "attempts.h"
 #include "batch_progress.h"
 #include "buses.h"
 #include "display.h"
 #include "hex_stream.h"
+#include "history.h"
 #include "identify.h"
 #include "outcomes.h"
 #include "panel_handles.h"
@@ -35,15 +37,16 @@ constexpr const char* kPasswordVariable = "ORVEX_PASSWORD";
 // A device given by its path is opened as this COM port in this process.
 constexpr int kPathComPort = 1;
 
-struct BatchState {
-    bool json = false;
-    int exit_code = 0;
-};
-BatchState g_batch;
-
 // Room for more than any password field holds, so that a longer one is
 // noticed instead of cut.
 using PasswordText = char[kCommandSize];
+
+struct BatchState {
+    bool json = false;
+    bool retrying = false;  // more than one attempt allowed
+    PasswordText password = {};
+};
+BatchState g_batch;
 
 // The first line of the file, without its line end.
 bool read_password_file(const std::string& path, PasswordText& password, std::string& error) {
@@ -84,6 +87,7 @@ void arrange_panel(const Resource& resource, const char* password, const std::st
 void print_summary(const UpdateSummary& s, int exit_code) {
     if (g_batch.json) {
         std::vector<records::JsonField> fields = summary_fields(s);
+        fields.push_back({"attempts", static_cast<long long>(attempts_made())});
         fields.push_back({"exit_code", static_cast<long long>(exit_code)});
         std::printf("%s\n", records::JsonObjectLine(fields).c_str());
     } else {
@@ -92,13 +96,23 @@ void print_summary(const UpdateSummary& s, int exit_code) {
             "Result:           %s\n",
             s.model.c_str(), s.serial_number.c_str(), s.revision_before.c_str(), s.revision_after.c_str(),
             s.message.c_str());
+        if (g_batch.retrying) std::printf("Attempts:         %d\n", attempts_made());
     }
     std::fflush(stdout);
 }
 
 void report_interruption() {
     end_batch_progress();
+    report_stop_between_attempts();
     print_summary(last_update(), kExitInterrupted);
+}
+
+// One press of START, with the password typed again: START's run puts the
+// field back to its default.
+Outcome press_start() {
+    SetCtrlVal(update_handle, ids::UPDATE_PASSWORD, g_batch.password);
+    start_update(update_handle, ids::UPDATE_START, EVENT_COMMIT, nullptr, 0, 0);
+    return last_outcome;
 }
 
 }  // namespace
@@ -146,21 +160,29 @@ int prepare_headless_panel(const cli::Options& options) {
 
 const char* batch_help_epilogue() {
     static const std::string text =
-        std::string(exit_code_help()) + "\n" + identify_help() +
+        std::string(exit_code_help()) + "\n" + identify_help() + "\n" + history_help() +
         "\nWithout options the window opens; with no display to show it on, the program says so and\n"
         "ends with status " +
         std::to_string(kExitNoDisplay) +
         ".\n"
         "\nThe password comes from --password-file, else $ORVEX_PASSWORD, else the default; never from the\n"
         "command line. Every update appends one JSON line to $XDG_STATE_HOME/orvex-uploader/updates.jsonl\n"
-        "(default ~/.local/state/orvex-uploader/updates.jsonl), or to --record PATH.\n"
+        "(default ~/.local/state/orvex-uploader/updates.jsonl), or to --record PATH; each attempt of a\n"
+        "run with --retries is a line of its own. --history reads that file back: time (local), bus and\n"
+        "resource, model and serial number, revision before -> after, outcome, file name and the first\n"
+        "12 digits of its SHA-256, duration and attempt; with --json the record lines themselves. A line\n"
+        "that holds no record is named on stderr and skipped.\n"
         "\nExamples:\n"
         "  orvex-uploader --batch ASRL1::INSTR firmware.hex\n"
         "  orvex-uploader --batch ASRL/dev/ttyUSB0::INSTR firmware.hex\n"
         "  orvex-uploader --batch GPIB0::6::INSTR firmware.hex --password-file unit.pw\n"
         "  orvex-uploader --batch TCPIP0::192.168.1.10::5025::SOCKET firmware.hex --json\n"
         "  orvex-uploader --identify GPIB0::6::INSTR\n"
-        "  xargs -P 8 -I{} orvex-uploader --identify TCPIP0::{}::5025::SOCKET --json < units.txt\n";
+        "  xargs -P 8 -I{} orvex-uploader --identify TCPIP0::{}::5025::SOCKET --json < units.txt\n"
+        "  xargs -P 8 -I{} orvex-uploader --batch TCPIP0::{}::5025::SOCKET firmware.hex --retries 3 \\\n"
+        "        --retry-pause 30 --password-file unit.pw --json < units.txt > night.jsonl\n"
+        "  orvex-uploader --history A123\n"
+        "  orvex-uploader --history TCPIP0::192.168.1.10::5025::SOCKET --json\n";
     return text.c_str();
 }
 
@@ -172,10 +194,11 @@ int run_batch(const cli::Options& options) {
     if (options.record_path) set_record_path(*options.record_path);
     if (const int status = prepare_headless_panel(options); status != 0) return status;
 
-    PasswordText password = {};
+    PasswordText& password = g_batch.password;
     if (std::string error; !choose_password(options, password, error)) return usage_error(error);
 
     g_batch.json = options.json;
+    g_batch.retrying = options.retries > 0;
     set_record_resource(options.resource);
     watch_update_runs();
     show_batch_progress(::isatty(STDERR_FILENO) == 1);
@@ -188,8 +211,8 @@ int run_batch(const cli::Options& options) {
         GetCtrlVal(update_handle, ids::UPDATE_PASSWORD, shown) < 0 || std::strcmp(shown, password) != 0)
         return usage_error("the password is longer than the unit's password field holds");
 
-    start_update(update_handle, ids::UPDATE_START, EVENT_COMMIT, nullptr, 0, 0);
-    const int exit_code = outcome_info(last_outcome).exit_code;
+    const Outcome outcome = run_attempts({options.retries, options.retry_pause_s}, press_start);
+    const int exit_code = outcome_info(outcome).exit_code;
     end_batch_progress();
     print_summary(last_update(), exit_code);
     return exit_code;

@@ -49,12 +49,6 @@ const VerdictInfo& info_of(Verdict verdict) {
     return kVerdicts[1];
 }
 
-std::string exit_line(int exit_code, const char* meaning) {
-    char line[128] = {};
-    std::snprintf(line, sizeof line, "%5d  %s\n", exit_code, meaning);
-    return line;
-}
-
 Verdict verdict_of(Outcome first) {
     switch (first) {
         case Outcome::Updated:
@@ -152,8 +146,8 @@ const char* identify_help() {
     static const std::string text = [] {
         std::string lines = "Exit status of --identify:\n";
         for (const VerdictInfo& info : kVerdicts)
-            lines += exit_line(outcome_info(info.outcome).exit_code, info.meaning);
-        lines += exit_line(kExitUsage, "usage error: a bad option or resource");
+            lines += exit_code_line(outcome_info(info.outcome).exit_code, info.meaning);
+        lines += exit_code_line(kExitUsage, "usage error: a bad option or resource");
         return lines;
     }();
     return text.c_str();

@@ -1,11 +1,13 @@
 // The executable: reads the command line (before any Qt application exists,
 // so that the modes without a window need no display), then the runtime's
-// start-up, the program or a batch run, and the GPIB driver's clean-up.
+// start-up, the program or a batch run, and the GPIB driver's clean-up. The
+// history only reads a file and needs none of that.
 #include <cstdio>
 
 #include "batch.h"
 #include "cli.h"
 #include "gpib.h"
+#include "history.h"
 #include "identify.h"
 #include "outcomes.h"
 #include "runtime.h"
@@ -42,6 +44,9 @@ int main(int argc, char* argv[]) {
         case cli::Mode::UsageError:
             std::fprintf(stderr, "orvex-uploader: %s\nTry 'orvex-uploader --help'.\n", options.text.c_str());
             return orvex::kExitUsage;
+        case cli::Mode::History:
+            // Reading the record needs no application, let alone a display.
+            return orvex::run_history(options);
         case cli::Mode::Window:
             runtime::SetNoDisplayHandler(orvex::report_no_display);
             break;

@@ -39,18 +39,27 @@ std::optional<int> number_in(std::string_view text, int low, int high) {
     return value;
 }
 
-bool is_ipv4(std::string_view text) {
+// The address as one number, or nothing when it is no dotted decimal IPv4 address.
+std::optional<unsigned long> ipv4_value(std::string_view text) {
+    constexpr unsigned long kGroupBase = kMaxIpv4Group + 1;
+    unsigned long value = 0;
     int groups = 0;
     for (;;) {
         const std::size_t dot = text.find('.');
         const std::string_view group = text.substr(0, dot);
-        if (group.size() > kMaxIpv4GroupDigits || !number_in(group, 0, kMaxIpv4Group)) return false;
+        const auto number =
+            group.size() <= kMaxIpv4GroupDigits ? number_in(group, 0, kMaxIpv4Group) : std::optional<int>();
+        if (!number) return std::nullopt;
+        value = value * kGroupBase + static_cast<unsigned long>(*number);
         ++groups;
         if (dot == std::string_view::npos) break;
         text.remove_prefix(dot + 1);
     }
-    return groups == kIpv4Groups;
+    if (groups != kIpv4Groups) return std::nullopt;
+    return value;
 }
+
+bool is_ipv4(std::string_view text) { return ipv4_value(text).has_value(); }
 
 std::optional<Resource> parse_serial(std::string_view body) {
     Resource resource;
@@ -120,6 +129,19 @@ std::optional<Resource> parse_resource(std::string_view text) {
             text.substr(form.prefix.size(), text.size() - form.prefix.size() - form.suffix.size()));
     }
     return std::nullopt;
+}
+
+bool same_resource(const Resource& a, const Resource& b) {
+    if (a.kind != b.kind) return false;
+    switch (a.kind) {
+        case Resource::Kind::Serial:
+            return a.com_port == b.com_port && a.device_path == b.device_path;
+        case Resource::Kind::Gpib:
+            return a.board == b.board && a.address == b.address;
+        case Resource::Kind::Lan:
+            return ipv4_value(a.host) == ipv4_value(b.host);
+    }
+    return false;
 }
 
 }  // namespace orvex

@@ -32,4 +32,9 @@ struct Resource {
 // The resource `text` names, or nothing when it has none of the accepted forms.
 std::optional<Resource> parse_resource(std::string_view text);
 
+// Whether `a` and `b` name the same port, board and address, or IP address,
+// however each was written ("TCPIP::192.168.001.010::SOCKET" is
+// "TCPIP0::192.168.1.10::5025::SOCKET").
+bool same_resource(const Resource& a, const Resource& b);
+
 }  // namespace orvex

@@ -37,16 +37,20 @@ void note_run_started() {
     g_stop.warned = false;
 }
 
+[[noreturn]] void end_interrupted() {
+    if (g_stop.report != nullptr) g_stop.report();
+    std::fflush(stdout);
+    std::fflush(stderr);
+    std::_Exit(kExitInterrupted);
+}
+
 // Ends the process in the middle of a run. A unit not yet erased is given
 // back first, so nothing is lost; an erased one is left as it is. The record
 // says the run was interrupted.
 [[noreturn]] void stop_now() {
     abandon_update();
     record_update(Outcome::Interrupted);
-    if (g_stop.report != nullptr) g_stop.report();
-    std::fflush(stdout);
-    std::fflush(stderr);
-    std::_Exit(kExitInterrupted);
+    end_interrupted();
 }
 
 // The first request after the erase only warns; the next one stops.
@@ -73,9 +77,12 @@ void on_window_signal(int signal_number) {
 }
 
 // Batch mode: nothing is at stake before the erase, so a request stops at
-// once; after it, only a repeated one does.
+// once; after it, only a repeated one does. Between two runs (the pause
+// before another attempt) no unit is touched and no run is left to record:
+// the process ends at once with the last run's result.
 void on_batch_signal(int) {
-    if (run.programming == 0 || update_stage() != UpdateStage::AfterErase) stop_now();
+    if (run.programming == 0) end_interrupted();
+    if (update_stage() != UpdateStage::AfterErase) stop_now();
     warn_or_stop();
 }
 

@@ -28,6 +28,7 @@ struct RecordState {
     std::string path;
     std::string resource;
     std::string time_utc;
+    int attempt = 1;
     Clock::time_point started = Clock::now();
     UpdateSummary last;
 };
@@ -71,12 +72,13 @@ std::string resource_on_panel(const std::string& bus) {
 // Messages blanked with spaces says nothing.
 bool blank(const std::string& text) { return text.find_first_not_of(' ') == std::string::npos; }
 
-std::string record_path() { return g_record.path.empty() ? records::DefaultRecordPath() : g_record.path; }
-
 }  // namespace
+
+std::string record_path() { return g_record.path.empty() ? records::DefaultRecordPath() : g_record.path; }
 
 void set_record_path(const std::string& path) { g_record.path = path; }
 void set_record_resource(const std::string& resource) { g_record.resource = resource; }
+void set_record_attempt(int attempt) { g_record.attempt = attempt; }
 
 void watch_update_runs() { add_run_observer({note_started, nullptr, nullptr}); }
 
@@ -105,6 +107,7 @@ const UpdateSummary& record_update(Outcome outcome) {
     if (blank(s.message) || outcome == Outcome::Interrupted) s.message = outcome_info(outcome).quiet_result;
     s.outcome = outcome;
     s.duration_s = std::chrono::duration<double>(Clock::now() - g_record.started).count();
+    s.attempt = g_record.attempt;
 
     const std::vector<records::JsonField> fields = summary_fields(s);
     const std::string path = record_path();
@@ -131,6 +134,7 @@ std::vector<records::JsonField> summary_fields(const UpdateSummary& s) {
         {"message", s.message},
         {"outcome", std::string(outcome_info(s.outcome).name)},
         {"duration_s", s.duration_s},
+        {"attempt", static_cast<long long>(s.attempt)},
     };
 }
 

@@ -24,12 +24,16 @@ struct UpdateSummary {
     std::string message;  // the result as Messages showed it
     Outcome outcome = Outcome::NotRun;
     double duration_s = 0.0;
+    int attempt = 1;  // of a batch run with retries; every other run is a first
 };
 
 // Where records go: the default record file unless set.
 void set_record_path(const std::string& path);
+std::string record_path();
 // The unit as the operator named it (batch); else it is read off the panel.
 void set_record_resource(const std::string& resource);
+// Which attempt at the unit the next runs are (batch retries); 1 unless set.
+void set_record_attempt(int attempt);
 // Follows runs from START on, for their start time.
 void watch_update_runs();
 

@@ -1,4 +1,5 @@
 // Updating a unit over its network interface.
+#include <charconv>
 #include <cstdint>
 #include <cstdio>
 #include <cstring>
@@ -135,7 +136,10 @@ bool send_piece(Piece piece) {
 // The connection's own failure, or else the unit's silence on it.
 void explain(char* text, std::size_t size) {
     if (GetFailureDetailText(text, size) > 0 && text[0] != '\0') return;
-    std::snprintf(text, size, "the unit at %s did not answer within %g s", serverName, kReplyWait_s);
+    // Written without the locale, which may put a comma in a fraction.
+    char wait[16] = {};
+    std::to_chars(wait, wait + sizeof wait - 1, kReplyWait_s);
+    std::snprintf(text, size, "the unit at %s did not answer within %s s", serverName, wait);
 }
 
 // Every exit gives the connection up: an abandoned one would keep the unit's

@@ -18,11 +18,19 @@ QCommandLineOption hidden(QCommandLineOption option) {
     return option;
 }
 
-std::optional<double> positive_number(const QString& text) {
+// The whole text as a number, whatever the user's locale says.
+template <typename Number>
+std::optional<Number> number(const QString& text) {
     const std::string bytes = text.toStdString();
-    double value = 0.0;
+    Number value{};
     const auto [end, error] = std::from_chars(bytes.data(), bytes.data() + bytes.size(), value);
-    if (error != std::errc() || end != bytes.data() + bytes.size() || !(value > 0.0)) return std::nullopt;
+    if (error != std::errc() || end != bytes.data() + bytes.size()) return std::nullopt;
+    return value;
+}
+
+std::optional<double> positive_number(const QString& text) {
+    const auto value = number<double>(text);
+    if (!value || !(*value > 0.0)) return std::nullopt;
     return value;
 }
 
@@ -43,25 +51,43 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
     parser.setApplicationDescription(
         "Loads an Intel HEX firmware file into a unit of the Orvex family over RS-232, GPIB or LAN.\n"
         "Without options it opens its window; --batch updates one unit without one, --identify only\n"
-        "tells which unit answers there.");
+        "tells which unit answers there, --history shows the update record.");
     const QCommandLineOption batch("batch", "Update the unit at RESOURCE with FILE, without a window.");
     const QCommandLineOption identify(
         "identify",
         "Identify the unit at RESOURCE (model, serial number, revision, whether it would be "
         "updated) without a window, sending it nothing but its identification query.");
-    const QCommandLineOption json("json", "Batch and identify: print the result as one JSON object.");
-    const QCommandLineOption record("record", "Append the update record to PATH instead of the default.",
-                                    "PATH");
+    const QCommandLineOption json(
+        "json", "Batch and identify: print the result as one JSON object; history: the record's lines.");
+    const QCommandLineOption record(
+        "record", "Append the update record to PATH instead of the default; history: read it there.", "PATH");
     const QCommandLineOption password_file(
         "password-file", "Batch: the unit's password is the first line of PATH (else $ORVEX_PASSWORD).",
         "PATH");
+    const QCommandLineOption retries(
+        "retries",
+        QStringLiteral("Batch: run the update again, up to N more times (0 to %1, "
+                       "default 0), when the unit was not reached or the run "
+                       "failed after the erase.")
+            .arg(kMaxRetries),
+        "N");
+    const QCommandLineOption retry_pause(
+        "retry-pause",
+        QStringLiteral("Batch: wait S seconds before each such run again (default %1; decimals allowed).")
+            .arg(kDefaultRetryPause_s),
+        "S");
+    const QCommandLineOption history(
+        "history",
+        "Print the update record, newest run first, one line each; with a SERIAL number or a RESOURCE "
+        "only that unit's runs.");
     const QCommandLineOption list_ports("list-ports", "List the serial ports and the COMn names they go by.");
     const QCommandLineOption time_scale = hidden(QCommandLineOption("time-scale", "tests only", "X"));
-    parser.addOptions({batch, identify, json, record, password_file, list_ports, time_scale});
+    parser.addOptions({batch, identify, history, json, record, password_file, retries, retry_pause,
+                       list_ports, time_scale});
     const QCommandLineOption help = parser.addHelpOption();
     const QCommandLineOption version_option = parser.addVersionOption();
-    parser.addPositionalArgument("RESOURCE",
-                                 "Batch and identify: the unit, e.g. ASRL1::INSTR or GPIB0::6::INSTR.");
+    parser.addPositionalArgument(
+        "RESOURCE", "Batch, identify and history: the unit, e.g. ASRL1::INSTR or GPIB0::6::INSTR.");
     parser.addPositionalArgument("FILE", "Batch: the Intel HEX file.");
 
     if (!parser.parse(arguments)) return usage_error(parser.errorText());
@@ -87,13 +113,40 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
         if (!options.time_scale) return usage_error("--time-scale wants a number above 0");
     }
 
+    const bool retrying = parser.isSet(retries) || parser.isSet(retry_pause);
+    if (parser.isSet(retries)) {
+        const auto count = number<int>(parser.value(retries));
+        if (!count || *count < 0 || *count > kMaxRetries)
+            return usage_error(QStringLiteral("--retries wants a number from 0 to %1").arg(kMaxRetries));
+        options.retries = *count;
+    }
+    if (parser.isSet(retry_pause)) {
+        const auto pause = number<double>(parser.value(retry_pause));
+        if (!pause || !(*pause >= 0.0) || *pause > kMaxRetryPause_s)
+            return usage_error(
+                QStringLiteral("--retry-pause wants seconds from 0 to %1").arg(kMaxRetryPause_s));
+        options.retry_pause_s = *pause;
+    }
+
     const QStringList positional = parser.positionalArguments();
     if (parser.isSet(list_ports)) {
-        if (parser.isSet(batch) || parser.isSet(identify) || !positional.isEmpty())
+        if (parser.isSet(batch) || parser.isSet(identify) || parser.isSet(history) || !positional.isEmpty())
             return usage_error("--list-ports takes nothing else");
         options.mode = Mode::ListPorts;
         return options;
     }
+    if (parser.isSet(history)) {
+        if (parser.isSet(batch) || parser.isSet(identify))
+            return usage_error("--history excludes --batch and --identify");
+        if (positional.size() > 1)
+            return usage_error("--history takes one SERIAL number or RESOURCE at most");
+        if (options.password_file || retrying)
+            return usage_error("--password-file, --retries and --retry-pause go with --batch");
+        options.mode = Mode::History;
+        if (!positional.isEmpty()) options.unit = positional.at(0).toStdString();
+        return options;
+    }
+    if (retrying && !parser.isSet(batch)) return usage_error("--retries and --retry-pause go with --batch");
     if (parser.isSet(identify)) {
         if (parser.isSet(batch)) return usage_error("--identify and --batch exclude each other");
         if (positional.size() != 1) return usage_error("--identify wants a RESOURCE");
@@ -111,7 +164,7 @@ Options Parse(int argc, char** argv, const char* version, const char* epilogue) 
         return options;
     }
     if (!positional.isEmpty()) return usage_error("RESOURCE and FILE go with --batch");
-    if (options.json) return usage_error("--json goes with --batch or --identify");
+    if (options.json) return usage_error("--json goes with --batch, --identify or --history");
     if (options.password_file) return usage_error("--password-file goes with --batch");
     return options;
 }
