@@ -158,34 +158,6 @@ private slots:
         runtime::DiscardPanel(file_handle);
         runtime::DiscardPanel(update_handle);
     }
-
-    void exitDuringUploadWaitsForTheRun() {
-        // A unit that accepts the connection but never answers the lock request:
-        // the run waits out the LAN timer, and EXIT comes during that wait.
-        QTcpServer silent_unit;
-        QVERIFY(silent_unit.listen(QHostAddress(QStringLiteral("127.0.0.41")), 5025));
-        runtime::SetTimeScale(0.25);
-        runtime::SetCallbackTable(control_callbacks(), menu_callbacks());
-        QTemporaryDir files;
-        bool exit_chosen_during_run = false;
-        QTimer::singleShot(0, [&] {
-            runtime::TriggerMenu(update_handle, ids::MENUBAR_BUSSELEC_LAN);
-            runtime::SetCtrlVal(update_handle, ids::UPDATE_IPADDR, "127.000.000.041");
-            choose_valid_hex(files);
-            QTimer::singleShot(100, [&] {
-                exit_chosen_during_run = run.programming == 1;
-                runtime::TriggerMenu(update_handle, ids::MENUBAR_EXIT);
-            });
-            press_start();
-        });
-        QCOMPARE(orvex::main(0, nullptr), 0);
-        QVERIFY(exit_chosen_during_run);
-        QCOMPARE(text_of(ids::UPDATE_ERR), QStringLiteral("Unable to Get a LOCK"));
-        QCOMPARE(run.programming, 0);
-        runtime::SetTimeScale(1.0);
-        runtime::DiscardPanel(file_handle);
-        runtime::DiscardPanel(update_handle);
-    }
 };
 
 QTEST_MAIN(CommandsTest)

@@ -153,16 +153,6 @@ private slots:
         for (int i = 1; i < percents.size(); ++i) QVERIFY(percents[i] >= percents[i - 1]);
     }
 
-    void progressOfEmptyAndLargeFiles() {
-        ProgramPanels panels;
-        QTemporaryDir dir;
-        // Sizes beyond 21 MB would overflow 32-bit percentages.
-        firmware.f_lg = 3'000'000'000LL;
-        firmware.ii = 2'999'999'999LL;
-        compute_progress();
-        QCOMPARE(firmware.k, 99);
-    }
-
     void okTestRule_data() {
         QTest::addColumn<QString>("before");
         QTest::addColumn<QString>("after");
