@@ -137,10 +137,9 @@ private slots:
         }
     }
 
-    // What the operator sees and does: EXIT sits on the bar itself and answers
-    // a click there; a hidden field takes its caption along; display-only
-    // fields never take typing, inputs refuse it only as long as they are told
-    // to and take no more than the file allows; each port of the ring explains itself in its own item's tooltip.
+    // What the operator sees and does: EXIT sits on the bar itself and answers a click there; a hidden
+    // field takes its caption along; display-only fields never take typing, inputs refuse it only while
+    // told to and take no more than the file allows; each port explains itself in its ring item's tooltip.
     void operatorView() {
         QMenuBar* bar = MenuBarWidget(panel_);
         QTest::mouseClick(bar, Qt::LeftButton, {},
