@@ -8,6 +8,7 @@
 
 #include "peer.h"
 #include "runtime.h"
+#include "runtime_testing.h"
 
 using namespace runtime;
 
@@ -141,6 +142,33 @@ private slots:
         QVERIFY2(lines.contains("COM4 -> /dev/ttyORVEXGONE0 (missing)"), qPrintable(lines.join('|')));
         QCOMPARE(lines.filter(QRegularExpression("  -> (COM\\d+|\\(no COMn\\))$")).size(), qsizetype(count));
         QCOMPARE(WriteSerialPortList(nullptr), -1);
+    }
+
+    // What the kernel tells of an adapter: its driver, and the latency timer
+    // where the driver has one.
+    void adapterDetails_data() {
+        QTest::addColumn<QString>("driver");    // the driver link's target; none when empty
+        QTest::addColumn<QByteArray>("timer");  // latency_timer's content; no file when empty
+        QTest::addColumn<QString>("details");
+        const QString ftdi = "../../../../bus/usb-serial/drivers/ftdi_sio";
+        QTest::newRow("FTDI") << ftdi << QByteArray("16\n") << "driver ftdi_sio  latency timer 16 ms";
+        QTest::newRow("modem class") << "../../../../bus/usb/drivers/cdc_acm" << QByteArray()
+                                     << "driver cdc_acm";
+        QTest::newRow("unreadable timer") << ftdi << QByteArray("x\n") << "driver ftdi_sio";
+        QTest::newRow("virtual terminal") << QString() << QByteArray() << QString();
+    }
+    void adapterDetails() {
+        QFETCH(QString, driver);
+        QFETCH(QByteArray, timer);
+        QFETCH(QString, details);
+        QTemporaryDir sys;
+        QVERIFY(QDir().mkpath(sys.filePath("class/tty/ttyUSB4/device")) &&
+                QDir().mkpath(sys.filePath("bus/usb-serial/devices/ttyUSB4")));
+        if (!driver.isEmpty()) QVERIFY(QFile::link(driver, sys.filePath("class/tty/ttyUSB4/device/driver")));
+        QFile file(sys.filePath("bus/usb-serial/devices/ttyUSB4/latency_timer"));
+        if (!timer.isEmpty()) QVERIFY(file.open(QIODevice::WriteOnly) && file.write(timer) == timer.size());
+        file.close();
+        QCOMPARE(AdapterDetails(sys.path(), "ttyUSB4"), details);
     }
 };
 
