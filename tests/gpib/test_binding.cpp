@@ -12,7 +12,6 @@
 #include <memory>
 #include <string>
 #include <thread>
-#include <type_traits>
 
 #include "binding_state.h"
 #include "gpib_test.h"
@@ -137,9 +136,8 @@ private slots:
     void unloadForgetsTheEntryPointsAndReloadsOnce() {
         ibclr(1);
         __UnloadGPIBDLL();
-        for (std::size_t i = 0; i < detail::kEntryPointCount; ++i) {
+        for (std::size_t i = 0; i < detail::kEntryPointCount; ++i)
             QVERIFY(detail::Slot(static_cast<detail::Entry>(i)).load() == nullptr);
-        }
         ResetFake();
         std::barrier start(2);
         auto caller = [&](auto call) {
@@ -200,7 +198,7 @@ private slots:
     // A named device is found; an unnamed one is opened address-less, and the
     // EARG the driver greets it with is accepted and cleared. Any other error
     // takes it offline again.
-    void openDevFindsOrOpensAnAddresslessDevice() {
+    void openDevAndTheDeviceTable() {
         QCOMPARE(OpenDev("dev6", "psu"), 100);
         Script("ibfindA", ERR | CMPL, EDVR, 0, -1);
         QCOMPARE(OpenDev("missing", "psu"), -1);
@@ -214,11 +212,9 @@ private slots:
         QCOMPARE(Calls().back(), "ibonl 121 0");
         QCOMPARE(Opened(), (QList<int>{100, 120, 120}));
         QCOMPARE(CloseDev(121), -1);
-    }
-
-    // The table holds 128 devices and refuses the next before asking the driver.
-    void theDeviceTableIsFullAt128() {
-        for (int i = 0; i < kDeviceTableSize; ++i) QCOMPARE(OpenDev("dev", "psu"), 100 + i);
+        // The table holds 128 devices and refuses the next before asking the driver.
+        ResetFake();
+        for (int i = 3; i < 128; ++i) QCOMPARE(OpenDev("dev", "psu"), 97 + i);
         ResetFake();
         QCOMPARE(OpenDev("dev", "psu"), -1);
         QVERIFY(Calls().isEmpty());
@@ -252,19 +248,21 @@ private slots:
         QVERIFY(Opened().isEmpty());
     }
 
+    // The runtime's tables first, then the device table, then every
+    // descriptor still listed, offline without the hooks of ibonl. An
+    // installed program's process ends anyway: nothing is closed.
     void stopUnloads_data() {
         QTest::addColumn<int>("standalone");
         QTest::addColumn<bool>("loaded");
         QTest::addColumn<Log>("calls");
         QTest::addColumn<Log>("hooks");
-        // The runtime's tables first, then the device table, then every
-        // descriptor still listed, offline without the hooks of ibonl.
-        QTest::newRow("development environment")
-            << 0 << true << Log{"ibwait 100 0", "ibloc 100", "ibonl 100 0", "ibonl 101 0", "ibonl 102 0"}
+        // clang-format off
+        QTest::newRow("development environment") << 0 << true
+            << Log{"ibwait 100 0", "ibloc 100", "ibonl 100 0", "ibonl 101 0", "ibonl 102 0"}
             << Log{"clearNotify", "clearCallbacks", "deleteCallback 100 held", "deleteNotify 100 held"};
-        // The process ends anyway: nothing is closed.
         QTest::newRow("standalone executable") << 1 << true << Log{} << Log{};
         QTest::newRow("nothing loaded") << 0 << false << Log{} << Log{};
+        // clang-format on
     }
 
     void stopUnloads() {
@@ -292,37 +290,26 @@ private slots:
     }
 
     // A suspension holds the run-state section, once, until resumed or
-    // stopped; only in the development environment does it unpost and repost.
+    // stopped, from whichever thread; only in the development environment
+    // does it unpost and repost. Other codes do nothing.
     void suspensionHoldsTheSection() {
+        const auto report = [](int state) { std::thread([state] { __GPIBRunStateCallback(state); }).join(); };
         for (const int standalone : {0, 1}) {
             runtime::SetStandaloneExecutable(standalone);
             QVERIFY(__MakeSureGPIBDLLIsLoaded());
             LogHooks();
-            __GPIBRunStateCallback(kRunStateSuspend);
+            report(kRunStateSuspend);
             QVERIFY(TakenElsewhere(__runStateCriticalSection));
             __GPIBRunStateCallback(kRunStateSuspend);
-            __GPIBRunStateCallback(kRunStateResume);
+            report(kRunStateResume);
             QVERIFY(!TakenElsewhere(__runStateCriticalSection));
             __GPIBRunStateCallback(kRunStateResume);
-            __GPIBRunStateCallback(3);  // other codes do nothing
+            __GPIBRunStateCallback(3);
             QCOMPARE(g_hooks, (standalone ? Log{} : Log{"unpost", "unpost", "repost", "repost"}));
-            __GPIBRunStateCallback(kRunStateSuspend);
-            __GPIBRunStateCallback(kRunStateStop);
+            report(kRunStateSuspend);
+            report(kRunStateStop);
             QVERIFY(!TakenElsewhere(__runStateCriticalSection));
             __GPIBRunStateCallback(kRunStateSuspend);  // nothing loaded: nothing to hold
-            QVERIFY(!TakenElsewhere(__runStateCriticalSection));
-        }
-    }
-
-    // The runtime may report a suspension and the resumption (or the stop)
-    // from different threads: the section is held in between and free after.
-    void suspensionAndResumptionOnDifferentThreads() {
-        QVERIFY(__MakeSureGPIBDLLIsLoaded());
-        for (const int end : {kRunStateResume, kRunStateStop}) {
-            if (end == kRunStateStop) QVERIFY(__MakeSureGPIBDLLIsLoaded());
-            std::thread([] { __GPIBRunStateCallback(kRunStateSuspend); }).join();
-            QVERIFY(TakenElsewhere(__runStateCriticalSection));
-            std::thread([end] { __GPIBRunStateCallback(end); }).join();
             QVERIFY(!TakenElsewhere(__runStateCriticalSection));
         }
     }

@@ -1,7 +1,6 @@
-// A recording fake of the driver library, generated from the binding's own
-// list of entry points: every export records its name and arguments,
-// publishes the scripted status and returns the scripted result. What a
-// variant of the library exports is chosen by its linker version script.
+// A recording fake driver library generated from the binding's own list of
+// entry points: each export logs its name and arguments, and publishes the
+// scripted status and result. A linker version script picks a variant's exports.
 #include <cstdint>
 #include <type_traits>
 

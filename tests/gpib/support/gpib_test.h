@@ -5,8 +5,9 @@
 #include <dlfcn.h>
 
 #include <QStringList>
-#include <future>
 #include <optional>
+#include <thread>
+#include <vector>
 
 #include "fake_control.h"
 #include "gpib.h"
@@ -40,8 +41,7 @@ inline void Script(const char* driverName, int status, int error = 0, int count 
 inline long long Address(const void* pointer) { return reinterpret_cast<std::intptr_t>(pointer); }
 
 // "name argument ...", as the driver's calls are logged.
-template <typename Arguments = std::initializer_list<long long>>
-QString Call(const std::string& name, const Arguments& arguments) {
+inline QString Call(const std::string& name, const std::vector<long long>& arguments) {
     QString entry = QString::fromStdString(name);
     for (const long long argument : arguments) entry += ' ' + QString::number(argument);
     return entry;
@@ -54,6 +54,7 @@ inline QStringList Calls() {
     return log;
 }
 
+// Status, error and both counts: process-wide, and this thread's.
 inline QList<int> Status() { return {gpib::ibsta, gpib::iberr, gpib::ibcnt, gpib::ibcntl}; }
 inline QList<int> ThreadStatus() {
     return {gpib::ThreadIbsta(), gpib::ThreadIberr(), gpib::ThreadIbcnt(), gpib::ThreadIbcntl()};
@@ -61,20 +62,18 @@ inline QList<int> ThreadStatus() {
 
 // Whether another thread finds the section taken right now.
 inline bool TakenElsewhere(gpib::CriticalSection& section) {
-    return std::async(std::launch::async,
-                      [&section] {
-                          if (!section.TryEnter()) return true;
-                          section.Leave();
-                          return false;
-                      })
-        .get();
+    bool free = false;
+    std::thread([&] {
+        free = section.TryEnter();
+        if (free) section.Leave();
+    }).join();
+    return !free;
 }
 
 // The hooks' log: "unpost", "repost", "clearNotify", "clearCallbacks", and
 // "deleteCallback <ud>" and "deleteNotify <ud>", each with " held" when its
 // critical section was taken while it ran.
 inline QStringList g_hooks;
-
 inline QString Held(const char* hook, int ud, gpib::CriticalSection& section) {
     return QString("%1 %2%3").arg(hook).arg(ud).arg(TakenElsewhere(section) ? " held" : "");
 }
