@@ -219,6 +219,14 @@ private slots:
         }
     }
 
+    // ResetTimer restarts a running timer's interval; a stopped timer stays stopped.
+    void resetTimerLeavesAStoppedTimerStopped() {
+        QTimer* timer = TimerOf(panel_, ids::UPDATE_LANTIMER);
+        QCOMPARE(SetCtrlAttribute(panel_, ids::UPDATE_LANTIMER, ATTR_ENABLED, 0), 0);
+        QCOMPARE(ResetTimer(panel_, ids::UPDATE_LANTIMER), 0);
+        QVERIFY(timer != nullptr && !timer->isActive());
+    }
+
     // A wait loop with nothing to wait for sleeps instead of burning a core.
     void processSystemEventsSleeps() {
         const std::clock_t cpuBefore = std::clock();

@@ -86,7 +86,8 @@ private slots:
         const auto test = lines.endOfMessage();
         QVERIFY(test && test->kind == AssembledLine::Kind::messageEnd);
         const auto rest = lines.feed("bbb\r\n");
-        QVERIFY(rest.size() == 1 && rest[0].kind == AssembledLine::Kind::continuation && !lines.endOfMessage());
+        QVERIFY(rest.size() == 1 && rest[0].kind == AssembledLine::Kind::continuation &&
+                !lines.endOfMessage());
         QVERIFY(lines.feed(kGoodRecord.substr(0, 7)).empty() && !lines.endOfMessage());
         const auto record = lines.feed(kGoodRecord.substr(7));
         QVERIFY(record.size() == 1 && record[0].kind == AssembledLine::Kind::whole);
