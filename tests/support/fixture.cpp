@@ -15,29 +15,27 @@ namespace orvex::test {
 namespace {
 
 constexpr int kLanAttempts = 16;
-constexpr int kLoopbackHosts = 250;  // 127.0.0.2 .. 127.0.0.251
 constexpr std::chrono::milliseconds kReadyLimit{30000};
 constexpr std::chrono::milliseconds kStopLimit{10000};
 constexpr std::chrono::milliseconds kPoll{20};
 
-// A different address per process and attempt, so parallel tests rarely meet.
+// One of 127.0.0.2 .. 127.0.0.251 per process and attempt, so parallel tests rarely meet.
 QString loopback_candidate(int attempt) {
-    const long host = 2 + (long(::getpid()) * 31 + attempt * 7) % kLoopbackHosts;
-    return QStringLiteral("127.0.0.%1").arg(host);
+    return QStringLiteral("127.0.0.%1").arg(2 + (long(::getpid()) * 31 + attempt * 7) % 250);
 }
 
 // The signals a process catches, from the kernel's view of it.
 quint64 caught_signals(qint64 pid) {
     QFile status(QStringLiteral("/proc/%1/status").arg(pid));
-    if (!status.open(QIODevice::ReadOnly)) return 0;
-    for (const QByteArray& line : status.readAll().split('\n'))
-        if (line.startsWith("SigCgt:")) return line.mid(7).trimmed().toULongLong(nullptr, 16);
-    return 0;
+    status.open(QIODevice::ReadOnly);
+    const QByteArray text = status.readAll();
+    const qsizetype at = text.indexOf("SigCgt:");
+    return at < 0 ? 0 : text.mid(at + 7, text.indexOf('\n', at) - at - 7).trimmed().toULongLong(nullptr, 16);
 }
 
 bool run_tool(const QStringList& args, QString* output = nullptr) {
     QProcess tool;
-    tool.start(Unit::binary(), args);
+    tool.start(QStringLiteral(ORVEX_UNIT_SIM_PATH), args);
     const bool finished = tool.waitForFinished(int(kReadyLimit.count()));
     if (output)
         *output = QString::fromUtf8(tool.readAllStandardOutput() + tool.readAllStandardError()).trimmed();
@@ -50,12 +48,7 @@ const char* bus_name(Bus bus) { return bus == Bus::Rs232 ? "RS-232" : bus == Bus
 const char* link_of(Bus bus) { return bus == Bus::Rs232 ? "serial" : bus == Bus::Lan ? "lan" : "gpib"; }
 
 Env::~Env() {
-    for (const auto& [name, value] : saved_) {
-        if (value)
-            qputenv(name.constData(), *value);
-        else
-            qunsetenv(name.constData());
-    }
+    for (const auto& [name, value] : saved_) value ? qputenv(name, *value) : qunsetenv(name);
 }
 
 void Env::set(const char* name, const QString& value) {
@@ -64,16 +57,9 @@ void Env::set(const char* name, const QString& value) {
     qputenv(name, value.toLocal8Bit());
 }
 
-void Env::unset(const char* name) {
-    set(name, {});
-    qunsetenv(name);
-}
-
 Unit::Unit(double scale) : scale_(scale) {}
 Unit::~Unit() { stop(); }
 
-QString Unit::binary() { return QStringLiteral(ORVEX_UNIT_SIM_PATH); }
-QStringList Unit::scale_args() const { return {"--time-scale", QString::number(scale_, 'g', 6)}; }
 QString Unit::file(const char* name) const { return dir_ ? dir_->filePath(name) : QString(); }
 QString Unit::serial_dir() const { return file("ports"); }
 QString Unit::gpib_pattern() const { return file("gpib%d.sock"); }
@@ -83,18 +69,18 @@ bool Unit::start(const QStringList& args) {
     error_.clear();
     dir_ = std::make_unique<QTemporaryDir>(QDir::tempPath() + "/orvex-unit-XXXXXX");
     if (!dir_->isValid()) return error_ = "no temporary directory: " + dir_->errorString(), false;
-    const QStringList base = QStringList{"--serial-dir", serial_dir(),        "--gpib",  gpib_pattern(),
-                                         "--record",     file("record.json"), "--flash", file("flash.hex")} +
-                             scale_args() + args;
+    const QStringList base = QStringList{"--serial-dir", serial_dir(),
+                                         "--gpib",       gpib_pattern(),
+                                         "--record",     file("record.json"),
+                                         "--flash",      file("flash.hex"),
+                                         "--time-scale", QString::number(scale_, 'g', 6)} +
+                             args;
     bool up = false;
-    if (args.contains("--lan")) {
-        up = launch(base);
-    } else {
-        for (int attempt = 0; attempt < kLanAttempts && !up; ++attempt) {
-            up = launch(base + QStringList{"--lan", loopback_candidate(attempt)});
-            if (!up && !error_.contains("cannot listen on 127."))
-                break;  // only a taken address is worth another try
-        }
+    const bool own_lan = args.contains("--lan");
+    for (int attempt = 0; !up && attempt < (own_lan ? 1 : kLanAttempts); ++attempt) {
+        up = launch(own_lan ? base : base + QStringList{"--lan", loopback_candidate(attempt)});
+        if (!up && !error_.contains("cannot listen on 127."))
+            break;  // only a taken address is worth another try
     }
     if (up) {
         env_.set("ORVEX_SERIAL_DIR", serial_dir());
@@ -106,7 +92,7 @@ bool Unit::start(const QStringList& args) {
 
 bool Unit::launch(const QStringList& args) {
     process_ = std::make_unique<QProcess>();
-    process_->start(binary(), args);
+    process_->start(QStringLiteral(ORVEX_UNIT_SIM_PATH), args);
     QDeadlineTimer deadline(kReadyLimit);
     while (process_->waitForStarted(int(kReadyLimit.count())) && !deadline.hasExpired()) {
         while (process_->canReadLine()) {
@@ -135,15 +121,10 @@ bool Unit::launch(const QStringList& args) {
 
 bool Unit::stop() {
     if (!process_) return true;
-    bool clean = true;
-    if (process_->state() != QProcess::NotRunning) {
-        process_->terminate();
-        if (!process_->waitForFinished(int(kStopLimit.count()))) {
-            process_->kill();
-            process_->waitForFinished(int(kStopLimit.count()));
-            clean = false;
-        }
-    }
+    const bool running = process_->state() != QProcess::NotRunning;
+    if (running) process_->terminate();
+    bool clean = !running || process_->waitForFinished(int(kStopLimit.count()));
+    if (!clean) process_->kill(), process_->waitForFinished(int(kStopLimit.count()));
     clean = clean && process_->exitStatus() == QProcess::NormalExit && process_->exitCode() == 0;
     if (!clean)
         error_ = QStringLiteral("the simulator did not stop cleanly (exit %1): ").arg(process_->exitCode()) +
@@ -151,8 +132,6 @@ bool Unit::stop() {
     process_.reset();
     return clean;
 }
-
-bool Unit::running() const { return process_ && process_->state() != QProcess::NotRunning; }
 
 QString Unit::resource(Bus bus) const {
     if (bus == Bus::Rs232) return QStringLiteral("ASRL%1::INSTR").arg(com());
@@ -162,7 +141,7 @@ QString Unit::resource(Bus bus) const {
 
 QJsonObject Unit::record() const {
     QFile record(file("record.json"));
-    if (!record.open(QIODevice::ReadOnly)) return {};
+    record.open(QIODevice::ReadOnly);
     return QJsonDocument::fromJson(record.readAll()).object();
 }
 
@@ -220,10 +199,7 @@ Program::Program(const Unit& unit, const QString& state_home)
 }
 
 Program::~Program() {
-    if (process_ && process_->state() != QProcess::NotRunning) {
-        process_->kill();
-        process_->waitForFinished();
-    }
+    if (process_) process_->kill(), process_->waitForFinished();
 }
 
 QStringList Program::batch(const QString& resource, const QString& file, const QStringList& extra) const {
@@ -242,10 +218,7 @@ void Program::start(const QStringList& arguments) {
     process_->waitForStarted(int(kRunLimit.count()));
 }
 
-Finished Program::run(const QStringList& arguments) {
-    start(arguments);
-    return finish();
-}
+Finished Program::run(const QStringList& arguments) { return start(arguments), finish(); }
 
 bool Program::wait_for_signal_handler(int signal_number) const {
     const quint64 bit = quint64{1} << (signal_number - 1);
@@ -270,10 +243,7 @@ void Program::signal(int signal_number) const { ::kill(pid_t(process_->processId
 Finished Program::finish() {
     Finished result;
     result.finished = process_->waitForFinished(int(kRunLimit.count()));
-    if (!result.finished) {
-        process_->kill();
-        process_->waitForFinished();
-    }
+    if (!result.finished) process_->kill(), process_->waitForFinished();
     result.crashed = process_->exitStatus() == QProcess::CrashExit;
     result.exit_code = process_->exitCode();
     result.out = process_->readAllStandardOutput();
@@ -288,25 +258,6 @@ QList<QJsonObject> Program::records() const {
         for (const QByteArray& line : file.readAll().split('\n'))
             if (!line.isEmpty()) lines << QJsonDocument::fromJson(line).object();
     return lines;
-}
-
-QString step_reached(const QJsonObject& link) {
-    static const QStringList kSteps = {"*RST", "*IDN?", ":syst:pass:stat?", "DIAG:PRG", "ERASE", "EXIT"};
-    QString step;
-    for (const QString& command : link["commands"].toVariant().toStringList()) {
-        if (command == "syst:rem 0") continue;
-        if (command == "\\x12")
-            step = "lock";
-        else if (command.startsWith(":SYST:PASS:CEN"))
-            step = "unlock";
-        else if (command == "*IDN?" && step == "EXIT")
-            step = "second *IDN?";
-        else if (kSteps.contains(command))
-            step = command;
-        else if (step == "ERASE" || step == "records")
-            step = "records";  // a code test line
-    }
-    return step == "ERASE" && link["records"].toInt() > 0 ? QStringLiteral("records") : step;
 }
 
 }  // namespace orvex::test

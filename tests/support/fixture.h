@@ -1,12 +1,5 @@
 // What every end-to-end, batch, signal and soak test shares: the simulated
-// unit as a separate process, the program as a process, the environment they
-// read, and the row of the one fault table.
-//
-//   Unit unit(0.05);                                   // its time scale, and the program's
-//   QVERIFY2(unit.start({"--silent", "idn@1"}), qPrintable(unit.error()));
-//   ... run the program against unit.resource(Bus::Lan) ...
-//   QCOMPARE(unit.heard(Bus::Lan), QStringList{...});
-//   QVERIFY2(unit.expect_flash(hex, &why), qPrintable(why));
+// unit as a separate process, the program as a process, the environment they read.
 #pragma once
 
 #include <QJsonObject>
@@ -42,16 +35,14 @@ public:
     Env(const Env&) = delete;
     Env& operator=(const Env&) = delete;
     void set(const char* name, const QString& value);
-    void unset(const char* name);
 
 private:
     std::map<QByteArray, std::optional<QByteArray>> saved_;
 };
 
-// The unit simulator (orvex-unit-sim) on a pseudo-terminal linked as COM1, a
-// loopback address of its own and the stand-in GPIB driver's socket. It and
-// the program run at `scale` (1.0: real time); started, it exports
-// ORVEX_SERIAL_DIR, ORVEX_GPIB_SIM and ORVEX_GPIB_TIME_SCALE here until it is gone.
+// The unit simulator on a pty linked as COM1, a loopback address of its own and
+// the stand-in GPIB driver's socket, at `scale` (1.0: real time) as the program;
+// started, it exports ORVEX_SERIAL_DIR, ORVEX_GPIB_SIM and ORVEX_GPIB_TIME_SCALE.
 class Unit {
 public:
     explicit Unit(double scale = 0.05);
@@ -59,17 +50,13 @@ public:
     Unit(const Unit&) = delete;
     Unit& operator=(const Unit&) = delete;
 
-    // Starts a fresh unit with the simulator's options `args` (see
-    // `orvex-unit-sim --help`), stopping the one before; false with error()
-    // when it did not come up.
+    // A fresh unit with the simulator's options `args`, the one before stopped;
+    // false with error() when it did not come up.
     bool start(const QStringList& args = {});
-    // SIGTERM: the record and flash files are final afterwards. False when the
-    // simulator did not exit cleanly by itself (a sanitizer finding included).
+    // SIGTERM, the record and flash final; false unless it exits cleanly (sanitizer findings included).
     bool stop();
-    bool running() const;
     QString error() const { return error_; }
     double scale() const { return scale_; }
-    QStringList scale_args() const;
 
     QString serial_dir() const;
     QString serial_path() const { return serial_path_; }  // the COM1 link
@@ -88,16 +75,13 @@ public:
     QJsonObject link(Bus bus) const;     // what the unit logged of one bus
     QStringList heard(Bus bus) const;    // its commands: every line that is no record
     QStringList heard_anywhere() const;  // on every bus
-    // True when the flash image written at the last EXIT (or stop()) holds
-    // exactly the HEX file's data; `verdict` gets the simulator's words.
+    // The flash written at the last EXIT (or stop()) holds exactly the file's data; `verdict`: why not.
     bool expect_flash(const QString& hex, QString* verdict = nullptr) const;
     // Nothing at all reached the unit: no command, port opening, connection or GPIB call.
     QString touches() const;
 
-    // A deterministic HEX file of `records` 16-byte records ("--data-bytes B",
-    // "--test-lines K", "--line-end lf", "--seed S" change it); empty on failure.
+    // A HEX file of `records` 16-byte records (see "make-hex" options); empty on failure.
     static QString make_hex(const QString& path, int records, const QStringList& args = {});
-    static QString binary();
 
 private:
     bool launch(const QStringList& args);
@@ -107,11 +91,8 @@ private:
     Env env_;
     std::unique_ptr<QTemporaryDir> dir_;
     std::unique_ptr<QProcess> process_;
-    QString error_;
-    QString serial_path_;
-    QString lan_address_;
+    QString error_, serial_path_, lan_address_, gpib_socket_;
     quint16 lan_port_ = 0;
-    QString gpib_socket_;
 };
 
 // How a run of the program as a process ended.
@@ -119,14 +100,12 @@ struct Finished {
     bool finished = false;
     bool crashed = false;  // ended by a signal
     int exit_code = -1;
-    QByteArray out;
-    QByteArray err;
+    QByteArray out, err;
     QJsonObject json() const;  // the JSON object on stdout's last line
 };
 
-// orvex-uploader as a separate process, as a production line or a service
-// manager runs it: no display, the unit reached on every bus, records kept
-// under `state_home`.
+// orvex-uploader as a process, as a production line runs it: no display, the
+// unit reached on every bus, records kept under `state_home`.
 class Program {
 public:
     Program(const Unit& unit, const QString& state_home);
@@ -139,8 +118,7 @@ public:
 
     Finished run(const QStringList& arguments);
     void start(const QStringList& arguments);
-    // Until the process catches `signal_number` (it is ready for stop
-    // signals); false when it ended first or the limit passed.
+    // Until the process catches `signal_number`; false when it ended first or the limit passed.
     bool wait_for_signal_handler(int signal_number) const;
     bool wait_for_stderr(const QByteArray& text);
     void signal(int signal_number) const;
@@ -154,50 +132,6 @@ private:
     QString state_home_;
     std::unique_ptr<QProcess> process_;
     QByteArray err_;
-};
-
-// The last step of the sequence that the unit heard on a link: "" (nothing),
-// "lock", "*RST", "*IDN?", "unlock", ":syst:pass:stat?", "DIAG:PRG", "ERASE",
-// "records", "EXIT" or "second *IDN?". Releases ("syst:rem 0") do not count.
-QString step_reached(const QJsonObject& link);
-
-// What one bus shows for a fault, as the operator and the record see it.
-struct Cell {
-    const char* message;  // the Messages field
-    const char* outcome;  // as the update record names it
-    const char* step;     // see step_reached
-    const char* detail;   // a part of the detail line (for a driver's error the whole); "" for an empty one
-};
-
-// How the bench differs from a healthy one, besides the unit's own faults.
-enum class Setup {
-    None,
-    Password,       // `setting` typed as the password
-    NoPort,         // COM1 names no device
-    PortGone,       // COM1 names a device that is not there
-    PortForbidden,  // COM1 names a file not even root may open as a terminal
-    PortBusy,       // another program holds COM1
-    LockHeld,       // another client holds the unit's lock
-    NoListener,     // nothing listens at the address typed
-    OtherBoard,     // GPIB3, which does not exist
-    OtherAddress,   // GPIB address 7, where nobody listens
-    NoBoardSocket,  // the stand-in reaches no simulator at all
-    DriverFails,    // the stand-in's first call fails as `setting` says ("EDVR,2")
-    IbConfig,       // as DriverFails, with IB_CONFIG naming /opt/bench/gpib.conf
-};
-
-// One fault, one row: the unit's options, the bench, and per bus what it shows
-// (no cell: the fault does not exist on that bus).
-struct FaultRow {
-    const char* name;
-    QStringList unit;
-    std::optional<Cell> rs232, lan, gpib;
-    bool stays = false;  // the fault stays with the unit: the good run after it meets a fresh one
-    Setup setup = Setup::None;
-    const char* setting = "";
-    const std::optional<Cell>& on(Bus bus) const {
-        return bus == Bus::Rs232 ? rs232 : bus == Bus::Lan ? lan : gpib;
-    }
 };
 
 }  // namespace orvex::test

@@ -1,7 +1,6 @@
-// The far end of a link, or a plain client on one, written against the raw
-// system interfaces so that a test checks the program or the simulator and
-// not a shared helper: a pseudo-terminal linked as "COMn", a device opened as
-// it is, a TCP or a Unix socket, and a loopback listener. Every read has a limit.
+// The far end of a link, or a plain client on one, on the raw system interfaces
+// so that a test checks the program or the simulator and not a shared helper:
+// a pty linked as "COMn", a device, a TCP client and a loopback listener. Every read has a limit.
 #pragma once
 
 #include <QDeadlineTimer>
@@ -15,15 +14,14 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <sys/un.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <chrono>
-#include <cstring>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <utility>
 
 namespace orvex::test {
 
@@ -42,35 +40,28 @@ public:
 
     // A pseudo-terminal master whose slave side `directory`/COM<number> names.
     static std::unique_ptr<Peer> pty(const QString& directory, int number) {
-        const int fd = ::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        auto master = std::make_unique<Peer>(::posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC));
         const QString link = QDir(directory).filePath(QStringLiteral("COM%1").arg(number));
+        const int fd = master->fd_;
         if (fd < 0 || ::grantpt(fd) != 0 || ::unlockpt(fd) != 0 ||
-            !QFile::link(QString::fromLocal8Bit(::ptsname(fd)), link)) {
-            if (fd >= 0) ::close(fd);
+            !QFile::link(QString::fromLocal8Bit(::ptsname(fd)), link))
             return nullptr;
-        }
-        return std::make_unique<Peer>(fd, link);
+        master->link_ = link;
+        return master;
     }
     // A serial device as it is: the simulator sets raw mode on its side.
     static std::unique_ptr<Peer> device(const QString& path) {
-        return wrap(::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC));
+        const int fd = ::open(path.toLocal8Bit().constData(), O_RDWR | O_NOCTTY | O_CLOEXEC);
+        return fd < 0 ? nullptr : std::make_unique<Peer>(fd);
     }
     static std::unique_ptr<Peer> tcp(const QString& address, quint16 port) {
-        sockaddr_in peer{};
-        peer.sin_family = AF_INET;
-        peer.sin_port = htons(port);
-        if (::inet_pton(AF_INET, address.toLatin1().constData(), &peer.sin_addr) != 1) return nullptr;
-        return connect_to(AF_INET, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
+        sockaddr_in peer{.sin_family = AF_INET, .sin_port = htons(port)};
+        auto client = std::make_unique<Peer>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
+        const bool up = ::inet_pton(AF_INET, address.toLatin1().constData(), &peer.sin_addr) == 1 &&
+                        client->ok() &&
+                        ::connect(client->fd_, reinterpret_cast<sockaddr*>(&peer), sizeof peer) == 0;
+        return up ? std::move(client) : nullptr;
     }
-    static std::unique_ptr<Peer> unix_socket(const QString& path) {
-        sockaddr_un peer{};
-        peer.sun_family = AF_UNIX;
-        const QByteArray name = path.toLocal8Bit();
-        if (std::size_t(name.size()) >= sizeof peer.sun_path) return nullptr;
-        std::memcpy(peer.sun_path, name.constData(), std::size_t(name.size()));
-        return connect_to(AF_UNIX, reinterpret_cast<const sockaddr*>(&peer), sizeof peer);
-    }
-
     bool ok() const { return fd_ >= 0; }
     bool send(std::string_view bytes) {
         while (!bytes.empty()) {
@@ -85,15 +76,13 @@ public:
     // Exactly `count` bytes, or what came before the limit.
     std::string read(std::size_t count, std::chrono::milliseconds limit = kPeerLimit) {
         const QDeadlineTimer deadline(limit);
-        while (buffered_.size() < count && fill(deadline)) {
-        }
+        while (buffered_.size() < count && fill(deadline) > 0) continue;
         return take(count);
     }
     // Up to and including the next "\n", or what came before the limit.
     std::string read_line(std::chrono::milliseconds limit = kPeerLimit) {
         const QDeadlineTimer deadline(limit);
-        while (buffered_.find('\n') == std::string::npos && fill(deadline)) {
-        }
+        while (buffered_.find('\n') == std::string::npos && fill(deadline) > 0) continue;
         const auto end = buffered_.find('\n');
         return take(end == std::string::npos ? buffered_.size() : end + 1);
     }
@@ -105,20 +94,12 @@ public:
     // Whether the far end went away (a closed socket, a pty whose device is
     // gone) before the limit; what arrives meanwhile is kept.
     bool wait_for_hangup(std::chrono::milliseconds limit = kPeerLimit) {
-        const QDeadlineTimer deadline(limit);
-        while (!deadline.hasExpired()) {
-            pollfd waiting{fd_, POLLIN, 0};
-            const int ready = ::poll(&waiting, 1, int(deadline.remainingTime()));
-            if (ready < 0 && errno == EINTR) continue;
-            if (ready <= 0) return false;
-            char chunk[4096];
-            const ssize_t count = ::read(fd_, chunk, sizeof chunk);
-            if (count > 0) buffered_.append(chunk, std::size_t(count));
-            if (count == 0 || (count < 0 && errno != EINTR)) return true;
-        }
+        for (const QDeadlineTimer deadline(limit); !deadline.hasExpired();)
+            if (const ssize_t count = fill(deadline); count == 0 || (count == -1 && errno != EINTR))
+                return true;
         return false;
     }
-    bool has_input() { return !buffered_.empty() || fill(QDeadlineTimer(0)); }
+    bool has_input() { return !buffered_.empty() || fill(QDeadlineTimer(0)) > 0; }
     // The slave side's line settings (a pty master reports those of its slave).
     termios settings() const {
         termios line{};
@@ -126,23 +107,20 @@ public:
         return line;
     }
     void close() {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = -1;
+        if (fd_ >= 0) ::close(std::exchange(fd_, -1));
     }
 
 private:
-    static std::unique_ptr<Peer> wrap(int fd) { return fd < 0 ? nullptr : std::make_unique<Peer>(fd); }
-    static std::unique_ptr<Peer> connect_to(int family, const sockaddr* peer, socklen_t size) {
-        auto client = std::make_unique<Peer>(::socket(family, SOCK_STREAM | SOCK_CLOEXEC, 0));
-        return client->ok() && ::connect(client->fd_, peer, size) == 0 ? std::move(client) : nullptr;
-    }
-    bool fill(const QDeadlineTimer& deadline) {
+    // One read's byte count, 0 when the far end closed, -1 on an error, -2 when nothing came in time.
+    ssize_t fill(const QDeadlineTimer& deadline) {
         pollfd waiting{fd_, POLLIN, 0};
-        if (::poll(&waiting, 1, int(deadline.remainingTime())) <= 0) return false;
+        int ready;
+        while ((ready = ::poll(&waiting, 1, int(deadline.remainingTime()))) < 0 && errno == EINTR) continue;
+        if (ready <= 0) return -2;
         char chunk[4096];
         const ssize_t count = ::read(fd_, chunk, sizeof chunk);
         if (count > 0) buffered_.append(chunk, std::size_t(count));
-        return count > 0;
+        return count;
     }
     std::string take(std::size_t count) {
         std::string out = buffered_.substr(0, count);
