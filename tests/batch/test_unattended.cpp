@@ -82,9 +82,9 @@ private slots:
 
     // Which outcomes another attempt may mend. Each attempt runs from the start
     // (reset, password typed again: a run puts the field back to its default)
-    // after the whole pause: 5 s at the test time scale is 250 ms, 40 s is 2 s,
-    // an attempt at the silent unit about half a second. A refused password
-    // tried again could lock the unit out.
+    // after the whole pause: 40 s at the test time scale is 2 s, an attempt at
+    // the silent unit about half a second (a reset adapter's port is reopened
+    // within an attempt). A refused password tried again could lock the unit out.
     void retries_data() {
         QTest::addColumn<QStringList>("simArgs");
         QTest::addColumn<Bus>("bus");
