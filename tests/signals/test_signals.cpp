@@ -9,20 +9,6 @@
 
 using namespace orvex::test;
 
-namespace {
-
-// Long enough that programming lasts seconds at the test time scale, so a
-// signal lands in the middle of it.
-constexpr int kLongFirmwareRecords = 6000;
-constexpr int kRecordsBeforeSignal = 50;
-
-bool programming_under_way(const QJsonObject& record) {
-    return record["programming"].toBool() &&
-           record["records"].toObject()["accepted"].toInt() > kRecordsBeforeSignal;
-}
-
-}  // namespace
-
 Q_DECLARE_METATYPE(Bus)
 
 class SignalsTest : public QObject {
@@ -36,7 +22,8 @@ class SignalsTest : public QObject {
 private slots:
     void initTestCase() {
         QVERIFY(dir_.isValid());
-        firmware_ = Unit::make_hex(dir_.filePath("long.hex"), kLongFirmwareRecords);
+        // Programming lasts seconds at the test time scale, so a signal lands in the middle of it.
+        firmware_ = Unit::make_hex(dir_.filePath("long.hex"), 6000);
         QVERIFY(!firmware_.isEmpty());
     }
 
@@ -77,7 +64,12 @@ private slots:
         QVERIFY2(unit.start(), qPrintable(unit.error()));
         Program program(unit, home(QTest::currentDataTag()));
         program.start(program.batch(unit.resource(Bus::Rs232), firmware_));
-        QVERIFY(unit.wait_for(programming_under_way, std::chrono::milliseconds(60000)));
+        QVERIFY(unit.wait_for(
+            [](const QJsonObject& record) {
+                return record["programming"].toBool() &&
+                       record["records"].toObject()["accepted"].toInt() > 50;
+            },
+            std::chrono::milliseconds(60000)));
         for (int signal_number : stops) {
             program.signal(signal_number);
             QVERIFY(program.wait_for_stderr("leaves it erased"));
