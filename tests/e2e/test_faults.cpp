@@ -17,48 +17,6 @@ using namespace orvex::test;
 
 namespace {
 
-// What one bus shows for a fault: the Messages field, the record's outcome, the last step the unit heard
-// (see step_reached), and a part of the detail line (for a driver's error the whole; "" for an empty one).
-struct Cell {
-    const char *message, *outcome, *step, *detail;
-};
-
-// How the bench differs from a healthy one, besides the unit's own faults: `setting` typed as the
-// password; COM1 naming no device, a device that is not there, a file not even root may open as a
-// terminal, or held by another program; another client holding the unit's lock; nothing listening at the
-// address typed; GPIB3, which does not exist; GPIB address 7, where nobody listens; the stand-in reaching
-// no simulator; its first call failing as `setting` says ("EDVR,2"), with IB_CONFIG naming
-// /opt/bench/gpib.conf or not.
-enum class Setup {
-    None,
-    Password,
-    NoPort,
-    PortGone,
-    PortForbidden,
-    PortBusy,
-    LockHeld,
-    NoListener,
-    OtherBoard,
-    OtherAddress,
-    NoBoardSocket,
-    DriverFails,
-    IbConfig
-};
-
-// One fault, one row: the unit's options, the bench, and per bus what it shows
-// (no cell: the fault does not exist on that bus).
-struct FaultRow {
-    const char* name;
-    QStringList unit;
-    std::optional<Cell> rs232, lan, gpib;
-    bool stays = false;  // the fault stays with the unit: the good run after it meets a fresh one
-    Setup setup = Setup::None;
-    const char* setting = "";
-    const std::optional<Cell>& on(Bus bus) const {
-        return bus == Bus::Rs232 ? rs232 : bus == Bus::Lan ? lan : gpib;
-    }
-};
-
 // Every reply delayed by `ms` of the unit's own milliseconds.
 QStringList slow(const char* ms) {
     QStringList args;
