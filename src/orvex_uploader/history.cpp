@@ -54,14 +54,6 @@ std::optional<double> number_of(const records::JsonLine& line, std::string_view 
 
 std::string or_missing(std::string text) { return text.empty() ? kMissing : text; }
 
-char lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
-
-// Serial numbers as a person types them at the service desk: case aside.
-bool same_serial_number(std::string_view a, std::string_view b) {
-    return a.size() == b.size() &&
-           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return lower(x) == lower(y); });
-}
-
 // The runs on one unit, named by its serial number or by its resource.
 struct UnitFilter {
     std::string serial_number;
@@ -70,7 +62,8 @@ struct UnitFilter {
 
     bool matches(const records::JsonLine& line) const {
         if (any) return true;
-        if (!resource) return same_serial_number(text_of(line, "serial_number"), serial_number);
+        // Serial numbers as a person types them at the service desk: case aside.
+        if (!resource) return same_ignoring_case(text_of(line, "serial_number"), serial_number);
         const auto recorded = parse_resource(text_of(line, "resource"));
         return recorded && same_resource(*recorded, *resource);
     }

@@ -1,5 +1,6 @@
 #include "resource.h"
 
+#include <algorithm>
 #include <charconv>
 
 namespace orvex {
@@ -14,14 +15,9 @@ constexpr int kMaxIpv4Group = 255;
 constexpr std::size_t kMaxIpv4GroupDigits = 3;
 constexpr std::string_view kSeparator = "::";
 
-char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
-
 // Instrument addresses ignore the case of their keywords.
 bool starts_with_keyword(std::string_view text, std::string_view keyword) {
-    if (text.size() < keyword.size()) return false;
-    for (std::size_t i = 0; i < keyword.size(); ++i)
-        if (upper(text[i]) != keyword[i]) return false;
-    return true;
+    return text.size() >= keyword.size() && same_ignoring_case(text.substr(0, keyword.size()), keyword);
 }
 
 bool ends_with_keyword(std::string_view text, std::string_view keyword) {
@@ -119,7 +115,14 @@ constexpr Form kForms[] = {
     {"TCPIP", "::SOCKET", parse_lan},
 };
 
+char upper(char c) { return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c; }
+
 }  // namespace
+
+bool same_ignoring_case(std::string_view a, std::string_view b) {
+    return a.size() == b.size() &&
+           std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) { return upper(x) == upper(y); });
+}
 
 std::optional<Resource> parse_resource(std::string_view text) {
     for (const Form& form : kForms) {

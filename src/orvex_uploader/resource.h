@@ -29,6 +29,10 @@ struct Resource {
     std::string host;         // Lan: dotted decimal IPv4 address as written
 };
 
+// Whether `a` and `b` are the same text, the case of ASCII letters aside: as
+// people write keywords and serial numbers.
+bool same_ignoring_case(std::string_view a, std::string_view b);
+
 // The resource `text` names, or nothing when it has none of the accepted forms.
 std::optional<Resource> parse_resource(std::string_view text);
 
