@@ -55,7 +55,9 @@ public:
         return fd < 0 ? nullptr : std::make_unique<Peer>(fd);
     }
     static std::unique_ptr<Peer> tcp(const QString& address, quint16 port) {
-        sockaddr_in peer{.sin_family = AF_INET, .sin_port = htons(port)};
+        sockaddr_in peer{};
+        peer.sin_family = AF_INET;
+        peer.sin_port = htons(port);
         auto client = std::make_unique<Peer>(::socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0));
         const bool up = ::inet_pton(AF_INET, address.toLatin1().constData(), &peer.sin_addr) == 1 &&
                         client->ok() &&
