@@ -33,20 +33,16 @@ Bus bus_of(const QString& name) { return name == "LAN" ? Bus::Lan : name == "GPI
 class BatchTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    Workbench bench_;
     QString firmware_;
-
-    QString home(const QString& name) const { return dir_.filePath("state-" + name); }
 
 private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid());
-        firmware_ = Unit::make_hex(dir_.filePath("firmware.hex"), kFirmwareRecords);
+        QVERIFY(bench_.dir.isValid());
+        firmware_ = Unit::make_hex(bench_.path("firmware.hex"), kFirmwareRecords);
         QVERIFY(!firmware_.isEmpty());
-        QVERIFY(QDir(dir_.path()).mkpath("folder.hex"));
-        QFile refused(dir_.filePath("refused.hex"));
-        QVERIFY(refused.open(QIODevice::WriteOnly));
-        refused.write(":0400000001020304F2\r\n:0400040005060708DF\r\n:00000001FF\r\n");
+        QVERIFY(QDir(bench_.dir.path()).mkpath("folder.hex"));
+        QVERIFY(!bench_.refused_file().isEmpty());
     }
 
     // Each resource form reaches the unit; JSON and record tell the same run.
@@ -67,7 +63,7 @@ private slots:
         Unit unit;
         QVERIFY2(unit.start(), qPrintable(unit.error()));
         resource.replace("%1", unit.lan_address()).replace("%2", unit.serial_path());
-        Program program(unit, home(QTest::currentDataTag()));
+        Program program(unit, bench_.home(QTest::currentDataTag()));
         const Finished run = program.run(program.batch(resource, firmware_, {"--json"}));
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
         QCOMPARE(run.exit_code, 0);
@@ -151,9 +147,9 @@ private slots:
         QFETCH(QString, left);
         Unit unit;
         QVERIFY2(unit.start(unitArgs), qPrintable(unit.error()));
-        Program program(unit, home(QTest::currentDataTag()));
+        Program program(unit, bench_.home(QTest::currentDataTag()));
         const QString resource = bus == "none" ? QStringLiteral("ASRL9::INSTR") : unit.resource(bus_of(bus));
-        const QString path = file == "firmware" ? firmware_ : dir_.filePath(file);
+        const QString path = file == "firmware" ? firmware_ : bench_.path(file);
         const Finished run = program.run(file.isEmpty() ? program.identify(resource, {"--json"})
                                                         : program.batch(resource, path, {"--json"}));
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
@@ -195,11 +191,11 @@ private slots:
         QFETCH(int, exitCode);
         Unit unit;
         QVERIFY2(unit.start({"--password", "SECRET"}), qPrintable(unit.error()));
-        Program program(unit, home("passwords"));
+        Program program(unit, bench_.home("passwords"));
         if (!environment.isEmpty()) program.env.insert("ORVEX_PASSWORD", environment);
         QStringList extra;
         if (!fileText.isEmpty()) {
-            QFile file(dir_.filePath(QStringLiteral("pw-%1").arg(QTest::currentDataTag())));
+            QFile file(bench_.path(QStringLiteral("pw-%1").arg(QTest::currentDataTag())));
             QVERIFY(file.open(QIODevice::WriteOnly) && file.write(fileText.toUtf8()) == fileText.size());
             extra = QStringList{"--password-file", file.fileName()};
         }
@@ -211,7 +207,7 @@ private slots:
         Unit first, second;
         QVERIFY2(first.start(), qPrintable(first.error()));
         QVERIFY2(second.start(), qPrintable(second.error()));
-        Program a(first, home("parallel")), b(second, home("parallel"));
+        Program a(first, bench_.home("parallel")), b(second, bench_.home("parallel"));
         a.start(a.batch(first.resource(Bus::Lan), firmware_));
         b.start(b.batch(second.resource(Bus::Lan), firmware_));
         QCOMPARE(a.finish().exit_code, 0);
@@ -231,8 +227,8 @@ private slots:
     void recordOptionAndSummary() {
         Unit unit;
         QVERIFY2(unit.start(), qPrintable(unit.error()));
-        Program program(unit, home("record-option"));
-        const QString path = dir_.filePath("elsewhere/records.jsonl");
+        Program program(unit, bench_.home("record-option"));
+        const QString path = bench_.path("elsewhere/records.jsonl");
         const Finished run = program.run(program.batch("GPIB0::6::INSTR", firmware_, {"--record", path}));
         QCOMPARE(run.exit_code, 0);
         QVERIFY(program.records().isEmpty());
@@ -244,7 +240,7 @@ private slots:
         QVERIFY2(run.out.contains("Result:           OK TEST"), run.out.constData());
 
         unit.start({"--revision", "V7.90"});
-        Program inventory(unit, home("inventory"));
+        Program inventory(unit, bench_.home("inventory"));
         const Finished seen = inventory.run(inventory.identify("GPIB0::6::INSTR"));
         QCOMPARE(seen.exit_code, 4);
         QCOMPARE(seen.out, QByteArray("Model:            ZRA 12-34\n"
@@ -312,11 +308,11 @@ private slots:
         QFETCH(QByteArray, stderrText);
         Unit unit;
         QVERIFY2(unit.start(), qPrintable(unit.error()));
-        Program program(unit, home("stderr"));
+        Program program(unit, bench_.home("stderr"));
         for (const char* name : {"XDG_RUNTIME_DIR", "XDG_SESSION_TYPE"}) program.env.remove(name);
         if (!driverFault.isEmpty()) program.env.insert("ORVEX_GPIB_FIRST_CALL_FAILS", driverFault);
         if (!display.isEmpty()) program.env.insert("DISPLAY", display);
-        const Finished run = program.run(arguments.replaceInStrings("REFUSED", dir_.filePath("refused.hex"))
+        const Finished run = program.run(arguments.replaceInStrings("REFUSED", bench_.path("refused.hex"))
                                              .replaceInStrings("FILE", firmware_));
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
         QCOMPARE(run.exit_code, exitCode);
@@ -328,7 +324,7 @@ private slots:
     // --version and --help need no display.
     void withoutDisplay() {
         const Unit none;
-        Program program(none, home("help"));
+        Program program(none, bench_.home("help"));
         const Finished version = program.run({"--version"});
         QCOMPARE(version.exit_code, 0);
         QVERIFY2(version.out.startsWith("orvex-uploader 1."), version.out.constData());

@@ -63,21 +63,17 @@ const QByteArray kHistoryRecord =
 class UnattendedTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    Workbench bench_;
     QString firmware_;
     QString refused_;
 
-    QString state_home(const QString& name) const { return dir_.filePath("state-" + name); }
-
 private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid());
-        firmware_ = Unit::make_hex(dir_.filePath("firmware.hex"), kFirmwareRecords);
+        QVERIFY(bench_.dir.isValid());
+        firmware_ = Unit::make_hex(bench_.path("firmware.hex"), kFirmwareRecords);
         QVERIFY(!firmware_.isEmpty());
-        QFile refused(dir_.filePath("refused.hex"));
-        QVERIFY(refused.open(QIODevice::WriteOnly));
-        refused.write(":0400000001020304F2\r\n:0400040005060708DF\r\n:00000001FF\r\n");
-        refused_ = refused.fileName();
+        refused_ = bench_.refused_file();
+        QVERIFY(!refused_.isEmpty());
     }
 
     // Which outcomes another attempt may mend. Each attempt runs from the start
@@ -119,7 +115,7 @@ private slots:
         QFETCH(int, pauseMs);
         Unit sim;
         QVERIFY2(sim.start(simArgs), qPrintable(sim.error()));
-        Program program(sim, state_home(QTest::currentDataTag()));
+        Program program(sim, bench_.home(QTest::currentDataTag()));
         program.env.insert("ORVEX_PASSWORD", "SECRET");
         const Finished run = program.run(program.batch(sim.resource(bus), refusedFile ? refused_ : firmware_,
                                                        QStringList{"--json"} + options));
@@ -159,7 +155,7 @@ private slots:
         QFETCH(int, signalNumber);
         Unit sim;
         QVERIFY2(sim.start({"--silent", "idn"}), qPrintable(sim.error()));
-        Program uploader(sim, state_home(QTest::currentDataTag()));
+        Program uploader(sim, bench_.home(QTest::currentDataTag()));
         uploader.start(uploader.batch(sim.resource(Bus::Rs232), firmware_,
                                       {"--json", "--retries", "3", "--retry-pause", "3600"}));
         QVERIFY(uploader.wait_for_stderr("; attempt 2 in 3600 s\n"));
@@ -185,11 +181,11 @@ private slots:
     void stopAfterEraseEndsAfterThatAttempt() {
         // Programming lasts seconds at the test time scale over RS-232, so the
         // signal lands well before the drop.
-        const QString firmware = Unit::make_hex(dir_.filePath("long.hex"), 6000);
+        const QString firmware = Unit::make_hex(bench_.path("long.hex"), 6000);
         QVERIFY(!firmware.isEmpty());
         Unit sim;
         QVERIFY2(sim.start({"--drop-after", "5000", "--serial-drop", "reset"}), qPrintable(sim.error()));
-        Program uploader(sim, state_home("stop-after-erase"));
+        Program uploader(sim, bench_.home("stop-after-erase"));
         uploader.start(
             uploader.batch(sim.resource(Bus::Rs232), firmware, {"--retries", "3", "--retry-pause", "0"}));
         QVERIFY(sim.wait_for([](const QJsonObject& record) {
@@ -234,14 +230,14 @@ private slots:
         QFETCH(QStringList, arguments);
         QFETCH(int, exitCode);
         QFETCH(QByteArray, output);
-        QFile record(dir_.filePath("history.jsonl"));
+        QFile record(bench_.path("history.jsonl"));
         QVERIFY(record.open(QIODevice::WriteOnly));
         record.write(kHistoryRecord);
         record.close();
 
         // In a zone one hour east of UTC, all year round.
         const Unit none;
-        Program program(none, state_home("history"));
+        Program program(none, bench_.home("history"));
         program.env.insert("TZ", "CET-1");
         const Finished run = program.run(QStringList{"--history", "--record", record.fileName()} + arguments);
         QVERIFY2(run.finished && !run.crashed, run.err.constData());
@@ -257,15 +253,15 @@ private slots:
     // A line cut short by an earlier writer is ended before the next record, so
     // that record is not lost with it.
     void recordAfterCutLine() {
-        const QString path = dir_.filePath("cut.jsonl");
+        const QString path = bench_.path("cut.jsonl");
         QFile record(path);
         QVERIFY(record.open(QIODevice::WriteOnly));
         record.write(kHistoryRecord);
         record.close();
         const Unit none;
-        Program program(none, state_home("cut"));
+        Program program(none, bench_.home("cut"));
         const Finished run =
-            program.run(program.batch("ASRL9::INSTR", dir_.filePath("missing.hex"), {"--record", path}));
+            program.run(program.batch("ASRL9::INSTR", bench_.path("missing.hex"), {"--record", path}));
         QCOMPARE(run.exit_code, 2);
         QVERIFY(record.open(QIODevice::ReadOnly));
         const QList<QByteArray> lines = record.readAll().split('\n');

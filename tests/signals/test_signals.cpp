@@ -14,16 +14,14 @@ Q_DECLARE_METATYPE(Bus)
 class SignalsTest : public QObject {
     Q_OBJECT
 
-    QTemporaryDir dir_;
+    Workbench bench_;
     QString firmware_;
-
-    QString home(const QString& name) const { return dir_.filePath("state-" + name); }
 
 private slots:
     void initTestCase() {
-        QVERIFY(dir_.isValid());
+        QVERIFY(bench_.dir.isValid());
         // Programming lasts seconds at the test time scale, so a signal lands in the middle of it.
-        firmware_ = Unit::make_hex(dir_.filePath("long.hex"), 6000);
+        firmware_ = Unit::make_hex(bench_.path("long.hex"), 6000);
         QVERIFY(!firmware_.isEmpty());
     }
 
@@ -36,7 +34,7 @@ private slots:
     void idleWindowEnds() {
         QFETCH(int, signalNumber);
         Unit no_unit;
-        Program window(no_unit, home("idle"));
+        Program window(no_unit, bench_.home("idle"));
         window.env.insert("QT_QPA_PLATFORM", "offscreen");
         window.start({});
         QVERIFY(window.wait_for_signal_handler(signalNumber));
@@ -62,7 +60,7 @@ private slots:
         QFETCH(QString, outcome);
         Unit unit;
         QVERIFY2(unit.start(), qPrintable(unit.error()));
-        Program program(unit, home(QTest::currentDataTag()));
+        Program program(unit, bench_.home(QTest::currentDataTag()));
         program.start(program.batch(unit.resource(Bus::Rs232), firmware_));
         QVERIFY(unit.wait_for(
             [](const QJsonObject& record) {
@@ -110,7 +108,7 @@ private slots:
         QFETCH(QString, after);
         Unit unit(0.5);
         QVERIFY2(unit.start(unitArgs), qPrintable(unit.error()));
-        Program program(unit, home(QTest::currentDataTag()));
+        Program program(unit, bench_.home(QTest::currentDataTag()));
         program.start(program.batch(unit.resource(bus), firmware_));
         QVERIFY(unit.wait_for([&](const QJsonObject&) { return unit.heard(bus).contains(after); }));
         program.signal(SIGTERM);

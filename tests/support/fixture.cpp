@@ -177,6 +177,12 @@ QString Unit::touches() const {
     return met.join(", ");
 }
 
+QString Workbench::refused_file() const {
+    QFile file(path("refused.hex"));
+    const QByteArray text = ":0400000001020304F2\r\n:0400040005060708DF\r\n:00000001FF\r\n";
+    return file.open(QIODevice::WriteOnly) && file.write(text) == text.size() ? file.fileName() : QString();
+}
+
 QString Unit::make_hex(const QString& path, int records, const QStringList& args) {
     return run_tool(QStringList{"make-hex", "--records", QString::number(records), "--out", path} + args)
                ? path

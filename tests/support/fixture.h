@@ -95,6 +95,16 @@ private:
     quint16 lan_port_ = 0;
 };
 
+// The folder of a test program that runs the program as a process: its files,
+// and a state home of its own for each case.
+struct Workbench {
+    QTemporaryDir dir;
+    QString path(const QString& name) const { return dir.filePath(name); }
+    QString home(const QString& name) const { return dir.filePath("state-" + name); }
+    // "refused.hex", which the whole-file check refuses: line 2 stores checksum 0xDF, its bytes give 0xDE.
+    QString refused_file() const;
+};
+
 // How a run of the program as a process ended.
 struct Finished {
     bool finished = false;
